@@ -1,0 +1,35 @@
+// Process, thread, time and identity facts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace udra::platform {
+
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+// Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
+void SleepMs(uint32_t milliseconds);
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+LocalTime Now();
+// Seconds since 1970-01-01 UTC.
+int64_t UnixTime();
+
+// The user's application-data folder; empty when it cannot be determined.
+std::string AppDataFolder();
+// A new GUID in registry form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
+// upper-case digits; empty on failure.
+std::string NewGuidText();
+
+// The debugger output (OutputDebugStringA). On POSIX: standard error when the
+// environment variable UDRA_DEBUG_OUTPUT is set, else nothing.
+void DebugOutput(const char* text);
+
+// A message box with one OK button. On POSIX: one line on standard error.
+void ShowMessageBox(const char* text, const char* caption);
+
+}  // namespace udra::platform
