@@ -45,7 +45,7 @@ target_compile_definitions(udra_impl PUBLIC
 # the small message-window API a game needs to pump messages).
 add_library(UDRAClient SHARED ${CMAKE_SOURCE_DIR}/core/exports/Exports.cpp)
 target_link_libraries(UDRAClient PRIVATE
-  "$<LINK_LIBRARY:WHOLE_ARCHIVE,udra_impl>" "$<LINK_LIBRARY:WHOLE_ARCHIVE,udra_base>" udra_platform)
+  "$<LINK_LIBRARY:WHOLE_ARCHIVE,udra_impl>" udra_base udra_platform)
 target_compile_options(UDRAClient PRIVATE ${UDRA_GBK_FLAGS})
 set_target_properties(UDRAClient PROPERTIES CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)

@@ -1,0 +1,76 @@
+// The one manager object the library hands to the game.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "config/VersionSettings.h"
+#include "log/Logger.h"
+#include "udra/IResourceManager.h"
+
+namespace udra {
+
+class ResourceManager final : public IResourceManager {
+ public:
+  ResourceManager();
+  ~ResourceManager();
+  ResourceManager(const ResourceManager&) = delete;
+  ResourceManager& operator=(const ResourceManager&) = delete;
+
+  // IResourceManager, in slot order.
+  void DeletingDestructor(unsigned int flags) override;
+  bool Initialize(const char* urlRoot, int32_t cacheLimit) override;
+  bool Uninitialize() override;
+  int32_t OpenFile(const char* path, const char* mode) override;
+  bool ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutSize, int32_t unused) override;
+  bool TellOpenFile(int32_t handle, uint64_t* position) override;
+  bool SeekOpenFile(int32_t handle, int64_t offset, int32_t origin) override;
+  bool IsOpenFileAtEnd(int32_t handle) override;
+  bool CloseFile(int32_t handle) override;
+  bool QueryOpenFileSize(int32_t handle, int32_t* size) override;
+  bool QueryFileSize(const char* path, int32_t* size) override;
+  bool IsFileInArchive(const char* path) override;
+  bool IsFolder(const char* path) override;
+  int32_t StartSync(const char* path, UDRA_HWND notifyWnd, int32_t priority, int32_t userParam) override;
+  void CancelSync(int32_t syncId) override;
+  bool GetSyncInfo(int32_t syncId, SyncInfo* out) override;
+  bool SetSyncPriority(int32_t syncId, int32_t priority) override;
+  int32_t GetErrorInfo(char* buffer, int32_t bufferSize) override;
+  bool SendHostFlag(int32_t value) override;
+  bool Reserved(int32_t a, int32_t b) override;
+  bool SetCacheLimit(int32_t bytes) override;
+  int32_t GetHostValue2() override;
+  int32_t GetHostValue1() override;
+  bool ExtractFile(const char* path) override;
+  bool SetUin(const char* uin) override;
+  bool RefreshShareState() override;
+  void SetCallbackHWnd(UDRA_HWND hwnd) override;
+  int32_t ListFiles(const char* pathOrFolder, FileInfo** outArray) override;
+  void FreeFileList(FileInfo* array) override;
+
+  // Read-only views for the tools and tests.
+  const std::string& version() const { return m_version; }
+  const std::string& uin() const { return m_uin; }
+  const std::string& clientGuid() const { return m_clientGuid; }
+  const VersionSettings& config() const { return m_config; }
+
+ private:
+  static std::string ReadHostVersion();
+
+  std::recursive_mutex m_lock;
+  Logger m_log;
+  VersionSettings m_config;
+  std::string m_urlRoot;
+  std::string m_lastErrorText;
+  int32_t m_lastErrorCode = 0;
+  uint32_t m_cacheLimit = 0;
+  std::string m_version;
+  std::string m_uin;
+  std::string m_clientGuid;
+  int32_t m_hostValue1 = 0;
+  int32_t m_hostValue2 = 0;
+  UDRA_HWND m_hCallbackHWnd = nullptr;
+};
+
+}  // namespace udra

@@ -1,0 +1,132 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace udra::platform {
+
+char PathSeparator() { return '/'; }
+bool IsPathSeparator(char c) { return c == '/'; }
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty() || path.find_first_of("<>\"|*?") != std::string::npos) return false;
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at != path.size() && path[at] != '/') continue;
+    const std::string part = path.substr(0, at);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  return IsDirectory(path);
+}
+
+static int64_t CreationTimeOf(const std::string& path) {
+#ifdef STATX_BTIME
+  struct statx sx;
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) == 0) {
+    if (sx.stx_mask & STATX_BTIME) return sx.stx_btime.tv_sec;
+    return sx.stx_mtime.tv_sec;
+  }
+#endif
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : 0;
+}
+
+std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& prefix,
+                                 const std::string& suffix, size_t maxCount) {
+  std::vector<FoundFile> found;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return found;
+  while (found.size() < maxCount) {
+    const dirent* entry = readdir(dir);
+    if (!entry) break;
+    const std::string name = entry->d_name;
+    if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const std::string path = folder + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    found.push_back({path, CreationTimeOf(path)});
+  }
+  closedir(dir);
+  return found;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    out.resize(size_t(st.st_size));
+    size_t done = 0;
+    while (ok && done < out.size()) {
+      const ssize_t n = read(fd, &out[done], out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ok = false;
+      else done += size_t(n);
+    }
+  }
+  close(fd);
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  bool ok = true;
+  while (ok && size) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else {
+      p += n;
+      size -= size_t(n);
+    }
+  }
+  return close(fd) == 0 && ok;
+}
+
+AppendFile::~AppendFile() { Close(); }
+
+bool AppendFile::Create(const std::string& path) {
+  Close();
+  handle_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return handle_ >= 0;
+}
+
+bool AppendFile::IsOpen() const { return handle_ >= 0; }
+
+int AppendFile::SeekToEnd() {
+  if (lseek(int(handle_), 0, SEEK_END) < 0) return errno ? errno : -1;
+  return 0;
+}
+
+void AppendFile::Write(const void* data, size_t size) {
+  if (handle_ >= 0) (void)!write(int(handle_), data, size);
+}
+
+void AppendFile::Close() {
+  if (handle_ >= 0) close(int(handle_));
+  handle_ = -1;
+}
+
+}  // namespace udra::platform
