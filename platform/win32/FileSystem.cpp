@@ -1,0 +1,111 @@
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+namespace udra::platform {
+
+char PathSeparator() { return '\\'; }
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool FileExists(const std::string& path) {
+  return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty() || path.find_first_of("<>\"|*?") != std::string::npos) return false;
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at != path.size() && !IsPathSeparator(path[at])) continue;
+    const std::string part = path.substr(0, at);
+    if (part.size() == 2 && part[1] == ':') continue;  // a drive
+    if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return IsDirectory(path);
+}
+
+std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& prefix,
+                                 const std::string& suffix, size_t maxCount) {
+  std::vector<FoundFile> found;
+  const std::string pattern = folder + "\\" + prefix + "*" + suffix;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    ULARGE_INTEGER t;
+    t.LowPart = data.ftCreationTime.dwLowDateTime;
+    t.HighPart = data.ftCreationTime.dwHighDateTime;
+    const int64_t unixTime = int64_t(t.QuadPart / 10000000ull) - 11644473600ll;
+    found.push_back({folder + "\\" + data.cFileName, unixTime});
+  } while (found.size() < maxCount && FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && uint64_t(size.QuadPart) < (1ull << 31);
+  if (ok) {
+    out.resize(size_t(size.QuadPart));
+    size_t done = 0;
+    while (ok && done < out.size()) {
+      DWORD n = 0;
+      ok = ReadFile(file, &out[done], DWORD(out.size() - done), &n, nullptr) && n > 0;
+      done += n;
+    }
+  }
+  CloseHandle(file);
+  if (!ok) out.clear();
+  return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = size == 0 || (WriteFile(file, data, DWORD(size), &written, nullptr) && written == size);
+  CloseHandle(file);
+  return ok;
+}
+
+AppendFile::~AppendFile() { Close(); }
+
+bool AppendFile::Create(const std::string& path) {
+  Close();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+bool AppendFile::IsOpen() const { return handle_ != -1; }
+
+int AppendFile::SeekToEnd() {
+  if (SetFilePointer(reinterpret_cast<HANDLE>(handle_), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+    const DWORD error = GetLastError();
+    if (error != NO_ERROR) return int(error);
+  }
+  return 0;
+}
+
+void AppendFile::Write(const void* data, size_t size) {
+  DWORD written = 0;
+  if (handle_ != -1) WriteFile(reinterpret_cast<HANDLE>(handle_), data, DWORD(size), &written, nullptr);
+}
+
+void AppendFile::Close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+}  // namespace udra::platform

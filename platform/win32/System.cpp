@@ -1,0 +1,56 @@
+#include "platform/System.h"
+
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+// clang-format on
+
+#include <cstdio>
+#include <ctime>
+
+namespace udra::platform {
+
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+uint32_t TickCount() { return GetTickCount(); }
+void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+
+LocalTime Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+int64_t UnixTime() { return int64_t(_time64(nullptr)); }
+
+std::string AppDataFolder() {
+  char path[MAX_PATH];
+  if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, path))) return {};
+  return path;
+}
+
+std::string NewGuidText() {
+  std::string text;
+  CoInitialize(nullptr);
+  GUID guid;
+  if (SUCCEEDED(CoCreateGuid(&guid))) {
+    wchar_t wide[39];
+    if (StringFromGUID2(guid, wide, 39) > 0) {
+      char narrow[40] = {};
+      WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, 39, nullptr, nullptr);
+      text = narrow;
+    }
+  }
+  CoUninitialize();
+  return text;
+}
+
+void DebugOutput(const char* text) {
+  if (text) OutputDebugStringA(text);
+}
+
+void ShowMessageBox(const char* text, const char* caption) { MessageBoxA(nullptr, text, caption, MB_OK); }
+
+}  // namespace udra::platform
