@@ -44,6 +44,7 @@ enum ZavErrorCode : int32_t {
   kZavErrTooSmall = 8,     // the caller's buffer cannot hold the entry; nothing was written
   kZavErrBusy = 9,         // another process held the store's lock for too long
   kZavErrIo = 10,          // any other failure of the database or the file system
+  kZavErrChanged = 11,     // the entry behind a handle was replaced or removed since OpenEntry
 };
 
 // Selectors of GetErrorCode.
@@ -92,6 +93,9 @@ class IZav {
   // 5: copies the whole entry. In: *inoutSize is the buffer's size; out: the
   // bytes delivered. When the entry is larger than the buffer nothing is
   // written, *inoutSize is set to 0 and the result is false (kZavErrTooSmall).
+  // A handle always reads the entry whose size GetEntrySize reported: when
+  // the entry was replaced or removed since OpenEntry the read fails
+  // (kZavErrChanged) and a new OpenEntry sees the current one.
   virtual bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) = 0;
 
   // 6: stores one complete entry, replacing one of the same name. Readers see

@@ -1,0 +1,182 @@
+#include "components/store/EntryReader.h"
+
+#include <initializer_list>
+#include <limits>
+
+#include "components/store/StoreSchema.h"
+
+namespace udra::store {
+
+ZavErrorCode EntryReader::Open(const std::string& databasePath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int rc = db_.Open(databasePath, SQLITE_OPEN_READWRITE);
+  if (rc == SQLITE_OK) rc = ConfigureConnection(db_);
+  ZavErrorCode code = ErrorCodeOf(rc);
+  if (rc == SQLITE_OK) code = VerifySchema(db_, rc);
+  if (code == kZavOk) code = Prepare();
+  if (code == kZavOk && db_.Exec("PRAGMA query_only=1") != SQLITE_OK) code = kZavErrIo;
+  if (code != kZavOk) {
+    if (rc == SQLITE_OK) rc = db_.ExtendedErrorCode();
+    errors_.Fail(code, rc);
+    CloseLocked();
+  }
+  return code;
+}
+
+ZavErrorCode EntryReader::Prepare() {
+  sqlite3* db = db_.get();
+  int rc = begin_.Prepare(db, "BEGIN");
+  if (rc == SQLITE_OK) rc = commit_.Prepare(db, "COMMIT");
+  if (rc == SQLITE_OK) rc = byName_.Prepare(db, "SELECT id, size FROM entries WHERE name = ?1");
+  if (rc == SQLITE_OK) rc = byId_.Prepare(db, "SELECT size FROM entries WHERE id = ?1 AND name = ?2");
+  if (rc == SQLITE_OK) rc = count_.Prepare(db, "SELECT count(*) FROM entries");
+  if (rc == SQLITE_OK) {
+    rc = page_.Prepare(db, "SELECT name, size FROM entries WHERE name > ?1 ORDER BY name LIMIT ?2");
+  }
+  return rc == SQLITE_OK ? kZavOk : ErrorCodeOf(rc);
+}
+
+void EntryReader::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseLocked();
+}
+
+void EntryReader::CloseLocked() {
+  for (Statement* s : {&begin_, &commit_, &byName_, &byId_, &count_, &page_}) s->Finalize();
+  db_.Close();
+}
+
+bool EntryReader::IsOpen() {
+  if (db_.IsOpen()) return true;
+  errors_.Fail(kZavErrNotOpen);
+  return false;
+}
+
+bool EntryReader::Lookup(const char* name, EntryRef& ref) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  StatementScope scope(byName_);
+  byName_.BindText(1, name);
+  int rc = byName_.Step();
+  if (rc == SQLITE_DONE) {
+    errors_.Fail(kZavErrNotFound);
+    return false;
+  }
+  if (rc != SQLITE_ROW) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  int64_t size = byName_.ColumnInt64(1);
+  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
+    return false;
+  }
+  ref.id = byName_.ColumnInt64(0);
+  ref.size = static_cast<int32_t>(size);
+  ref.name = name;
+  return true;
+}
+
+bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t capacity, bool whole,
+                       uint32_t& delivered) {
+  delivered = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  // One read transaction: the size check and the copy see the same snapshot.
+  int rc = begin_.Step();
+  begin_.Reset();
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  bool ok = false;
+  {
+    StatementScope scope(byId_);
+    byId_.BindInt64(1, ref.id);
+    byId_.BindText(2, ref.name.c_str());
+    rc = byId_.Step();
+    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && byId_.ColumnInt64(0) != ref.size)) {
+      errors_.Fail(kZavErrChanged);
+    } else if (rc != SQLITE_ROW) {
+      errors_.FailSqlite(rc);
+    } else {
+      uint32_t size = static_cast<uint32_t>(ref.size);
+      uint32_t count = 0;
+      if (whole) {
+        count = size;
+        offset = 0;
+      } else if (offset < size) {
+        count = size - offset < capacity ? size - offset : capacity;
+      }
+      if (whole && size > capacity) {
+        errors_.Fail(kZavErrTooSmall);
+      } else if (count > 0 && buffer == nullptr) {
+        errors_.Fail(kZavErrArgument);
+      } else {
+        ok = count == 0 || CopyBlob(ref.id, offset, buffer, count, size);
+        if (ok) delivered = count;
+      }
+    }
+  }
+  rc = commit_.Step();
+  commit_.Reset();
+  if (rc != SQLITE_DONE) db_.Exec("ROLLBACK");
+  return ok;
+}
+
+bool EntryReader::CopyBlob(int64_t id, uint32_t offset, void* buffer, uint32_t count, uint32_t expectedSize) {
+  sqlite3_blob* blob = nullptr;
+  int rc = sqlite3_blob_open(db_.get(), "main", "entries", "data", id, 0, &blob);
+  if (rc == SQLITE_OK) {
+    if (static_cast<uint32_t>(sqlite3_blob_bytes(blob)) != expectedSize) {
+      rc = SQLITE_CORRUPT;  // the size column disagrees with the bytes stored
+    } else {
+      rc = sqlite3_blob_read(blob, buffer, static_cast<int>(count), static_cast<int>(offset));
+    }
+  }
+  sqlite3_blob_close(blob);
+  if (rc != SQLITE_OK) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  return true;
+}
+
+int32_t EntryReader::Count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return -1;
+  StatementScope scope(count_);
+  int rc = count_.Step();
+  if (rc != SQLITE_ROW) {
+    errors_.FailSqlite(rc);
+    return -1;
+  }
+  int64_t n = count_.ColumnInt64(0);
+  return n > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(n);
+}
+
+bool EntryReader::Page(const std::string& after, size_t limit, std::vector<std::pair<std::string, int32_t>>& out) {
+  out.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  StatementScope scope(page_);
+  page_.BindText(1, after.c_str());
+  page_.BindInt64(2, static_cast<int64_t>(limit));
+  int rc;
+  while ((rc = page_.Step()) == SQLITE_ROW) {
+    const char* name = page_.ColumnText(0);
+    int64_t size = page_.ColumnInt64(1);
+    if (name == nullptr || size < 0 || size > std::numeric_limits<int32_t>::max()) {
+      errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
+      return false;
+    }
+    out.emplace_back(name, static_cast<int32_t>(size));
+  }
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace udra::store

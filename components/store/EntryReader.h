@@ -1,0 +1,50 @@
+// The read side of the store: one connection of its own, so reads never wait
+// for this process's writes (and, with WAL, never for another process's).
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "components/store/ErrorState.h"
+#include "components/store/HandleTable.h"
+#include "components/store/SqliteDb.h"
+
+namespace udra::store {
+
+class EntryReader {
+ public:
+  explicit EntryReader(ErrorState& errors) : errors_(errors) {}
+  ~EntryReader() { Close(); }
+  EntryReader(const EntryReader&) = delete;
+  EntryReader& operator=(const EntryReader&) = delete;
+
+  // Opens the database and checks it; returns the store's code.
+  ZavErrorCode Open(const std::string& databasePath);
+  void Close();
+
+  // The entry's row and size; false when absent or on failure.
+  bool Lookup(const char* name, EntryRef& ref);
+  // Copies the entry `ref` names, provided it is still the same entry. With
+  // `whole` the entry must fit into `capacity` and is copied entirely;
+  // otherwise up to `capacity` bytes from `offset`.
+  bool Read(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t capacity, bool whole,
+            uint32_t& delivered);
+  int32_t Count();
+  // Up to `limit` entries whose names sort after `after` ("" for the first).
+  bool Page(const std::string& after, size_t limit, std::vector<std::pair<std::string, int32_t>>& out);
+
+ private:
+  bool IsOpen();
+  void CloseLocked();
+  ZavErrorCode Prepare();
+  bool CopyBlob(int64_t id, uint32_t offset, void* buffer, uint32_t count, uint32_t expectedSize);
+
+  ErrorState& errors_;
+  std::mutex mutex_;
+  Database db_;
+  Statement begin_, commit_, byName_, byId_, count_, page_;
+};
+
+}  // namespace udra::store

@@ -1,0 +1,120 @@
+// This companion exists only on POSIX systems, so it uses POSIX directly.
+#include "components/store/StoreFiles.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace udra::store {
+
+namespace {
+
+bool RemoveIfPresent(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  size_t slash = path.find_last_of('/', end);
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+StorePaths::StorePaths(const std::string& f)
+    : folder(f),
+      database(f + "/ZAV.db"),
+      wal(database + "-wal"),
+      shm(database + "-shm"),
+      damagedMarker(f + "/ZAV.damaged") {}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool MakeFolders(const std::string& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::string parent = ParentOf(folder);
+  if (parent != folder && !MakeFolders(parent)) return false;
+  if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) {
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  return false;
+}
+
+int64_t FreeBytesAt(const std::string& path) {
+  std::string probe = path.empty() ? "." : path;
+  // Bounded walk towards the root: a path has fewer components than bytes.
+  for (size_t guard = 0; guard <= path.size() + 1; ++guard) {
+    struct statvfs vfs;
+    if (statvfs(probe.c_str(), &vfs) == 0) {
+      return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return -1;
+    std::string parent = ParentOf(probe);
+    if (parent == probe) return -1;
+    probe = parent;
+  }
+  return -1;
+}
+
+int64_t StoreFilesSize(const StorePaths& paths) {
+  return FileSize(paths.database) + FileSize(paths.wal) + FileSize(paths.shm);
+}
+
+bool RemoveStoreFiles(const StorePaths& paths) {
+  bool ok = RemoveIfPresent(paths.wal);
+  ok = RemoveIfPresent(paths.shm) && ok;
+  ok = RemoveIfPresent(paths.database) && ok;
+  ok = RemoveIfPresent(paths.damagedMarker) && ok;
+  return ok;
+}
+
+std::string TemporaryDatabasePath(const StorePaths& paths) {
+  static std::atomic<unsigned> counter{0};
+  return paths.database + ".new-" + std::to_string(static_cast<long>(getpid())) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+void RemoveDatabaseFiles(const std::string& database) {
+  RemoveIfPresent(database + "-wal");
+  RemoveIfPresent(database + "-shm");
+  RemoveIfPresent(database + "-journal");
+  RemoveIfPresent(database);
+}
+
+PublishResult PublishDatabase(const std::string& temporary, const std::string& database) {
+  // link() never replaces an existing name, so a store that another process
+  // published meanwhile is kept rather than pulled from under its users.
+  PublishResult result = PublishResult::kFailed;
+  if (link(temporary.c_str(), database.c_str()) == 0) {
+    result = PublishResult::kPublished;
+  } else if (errno == EEXIST) {
+    result = PublishResult::kAlreadyThere;
+  } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
+    // File systems without hard links: fall back to a plain rename, checking
+    // first (not atomically) for a database published meanwhile.
+    if (IsRegularFile(database)) {
+      result = PublishResult::kAlreadyThere;
+    } else if (rename(temporary.c_str(), database.c_str()) == 0) {
+      return PublishResult::kPublished;
+    }
+  }
+  RemoveDatabaseFiles(temporary);
+  return result;
+}
+
+}  // namespace udra::store

@@ -1,0 +1,53 @@
+// The files of a store inside its folder, and the disk around them.
+//
+// A store folder holds the database "ZAV.db" with SQLite's "ZAV.db-wal" and
+// "ZAV.db-shm" beside it. "ZAV.damaged" marks a store found damaged while in
+// use: the next Load reports it as damaged so that its owner rebuilds it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace udra::store {
+
+struct StorePaths {
+  explicit StorePaths(const std::string& folder);
+
+  std::string folder;
+  std::string database;
+  std::string wal;
+  std::string shm;
+  std::string damagedMarker;
+};
+
+// True when `path` names an existing regular file.
+bool IsRegularFile(const std::string& path);
+
+// Creates `folder` and every missing parent; true when it exists afterwards.
+bool MakeFolders(const std::string& folder);
+
+// Bytes an unprivileged process may still write on the file system that holds
+// `path` (or, when it does not exist yet, its nearest existing parent); -1
+// when that cannot be determined.
+int64_t FreeBytesAt(const std::string& path);
+
+// Sum of the sizes of the store's files that exist.
+int64_t StoreFilesSize(const StorePaths& paths);
+
+// Removes the database, its log and index and the damage marker; true when
+// none of them is left.
+bool RemoveStoreFiles(const StorePaths& paths);
+
+// A name for a database being built next to the real one, unique to this
+// process and call.
+std::string TemporaryDatabasePath(const StorePaths& paths);
+// Removes a database file with its log and index files (best effort).
+void RemoveDatabaseFiles(const std::string& database);
+
+enum class PublishResult { kPublished, kAlreadyThere, kFailed };
+// Gives the finished database `temporary` the store's database name unless a
+// database already has it (another process finished first); `temporary` is
+// gone afterwards in every case.
+PublishResult PublishDatabase(const std::string& temporary, const std::string& database);
+
+}  // namespace udra::store

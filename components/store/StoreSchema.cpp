@@ -1,0 +1,125 @@
+#include "components/store/StoreSchema.h"
+
+#include <string>
+
+namespace udra::store {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+}  // namespace
+
+ZavErrorCode ErrorCodeOf(int sqliteResult) {
+  switch (sqliteResult & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return kZavOk;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT:
+      return kZavErrDamaged;
+    case SQLITE_FULL:
+      return kZavErrDiskFull;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return kZavErrBusy;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+      return kZavErrUnreadable;
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE:
+    case SQLITE_MISMATCH:
+      return kZavErrArgument;
+    default:
+      return kZavErrIo;
+  }
+}
+
+int ConfigureConnection(Database& db) {
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // The journal mode is stored in the file, so this also tells whether the
+  // file is a database at all.
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db.get(), "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  rc = sqlite3_step(stmt);
+  bool wal = false;
+  if (rc == SQLITE_ROW) {
+    const unsigned char* mode = sqlite3_column_text(stmt, 0);
+    wal = mode != nullptr && std::string(reinterpret_cast<const char*>(mode)) == "wal";
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_OK) return rc;
+  if (!wal) return SQLITE_CANTOPEN;  // e.g. a file system without shared memory
+  // Log files are cut back to 64 MiB after a checkpoint so that one large
+  // entry does not leave a large log behind.
+  return db.Exec(
+      "PRAGMA synchronous=NORMAL;"
+      "PRAGMA journal_size_limit=67108864;"
+      "PRAGMA cache_size=-8192;");
+}
+
+int CreateSchema(Database& db) {
+  // Larger pages keep the chains of overflow pages that hold big entries
+  // short; this only takes effect before the first table is created.
+  int rc = db.Exec("PRAGMA page_size=8192");
+  if (rc != SQLITE_OK) return rc;
+  std::string sql =
+      "BEGIN IMMEDIATE;"
+      "CREATE TABLE entries("
+      "  id INTEGER PRIMARY KEY,"
+      "  name TEXT NOT NULL COLLATE NOCASE,"
+      "  size INTEGER NOT NULL,"
+      "  data BLOB NOT NULL);"
+      "CREATE UNIQUE INDEX entries_by_name ON entries(name);"
+      "PRAGMA application_id=" + std::to_string(kStoreApplicationId) + ";"
+      "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";"
+      "COMMIT;";
+  rc = db.Exec(sql.c_str());
+  if (rc != SQLITE_OK) db.Exec("ROLLBACK");
+  return rc;
+}
+
+ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
+  int64_t applicationId = 0;
+  int64_t version = 0;
+  sqliteResult = db.QueryInt64("PRAGMA application_id", applicationId);
+  if (sqliteResult == SQLITE_OK) sqliteResult = db.QueryInt64("PRAGMA user_version", version);
+  if (sqliteResult != SQLITE_OK) return ErrorCodeOf(sqliteResult);
+  // Another program's database, or an empty one, is no store: damaged. Our
+  // mark with another version is a store of another format.
+  if (applicationId != kStoreApplicationId) return kZavErrDamaged;
+  if (version != kStoreFormatVersion) return kZavErrVersion;
+
+  sqlite3_stmt* stmt = nullptr;
+  sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT id, name, size, data FROM entries LIMIT 0", -1, &stmt, nullptr);
+  sqlite3_finalize(stmt);
+  if (sqliteResult != SQLITE_OK) {
+    // A missing table or column is damage; a failure to read is reported as such.
+    ZavErrorCode code = ErrorCodeOf(sqliteResult);
+    return code == kZavErrIo ? kZavErrDamaged : code;
+  }
+
+  int64_t inTable = 0;
+  int64_t inIndex = 0;
+  sqliteResult = db.QueryInt64("SELECT count(size) FROM entries NOT INDEXED", inTable);
+  if (sqliteResult == SQLITE_OK) {
+    sqliteResult = db.QueryInt64("SELECT count(*) FROM entries INDEXED BY entries_by_name", inIndex);
+  }
+  if (sqliteResult != SQLITE_OK) {
+    ZavErrorCode code = ErrorCodeOf(sqliteResult);
+    return code == kZavErrIo ? kZavErrDamaged : code;
+  }
+  if (inTable != inIndex) {
+    sqliteResult = SQLITE_CORRUPT;
+    return kZavErrDamaged;
+  }
+  return kZavOk;
+}
+
+}  // namespace udra::store

@@ -1,0 +1,39 @@
+// The store's database layout, its creation, checks and connection settings.
+//
+// One table, one row per entry:
+//   entries(id INTEGER PRIMARY KEY, name TEXT COLLATE NOCASE, size, data BLOB)
+// with a unique index on name (SQLite's NOCASE folds ASCII letters only, as
+// entry names are compared). size comes before data so that looking it up
+// never reads the entry's bytes. The database header's application id marks
+// the file as a store and its user version is the format version.
+#pragma once
+
+#include "components/store/SqliteDb.h"
+#include "core/IZav.h"
+
+namespace udra::store {
+
+constexpr int32_t kStoreApplicationId = 0x5A415631;  // "ZAV1"
+constexpr int32_t kStoreFormatVersion = 1;
+
+// The store's code for an SQLite result code.
+ZavErrorCode ErrorCodeOf(int sqliteResult);
+
+// Settings every connection gets: WAL journal, a busy wait, synchronous
+// NORMAL. With WAL, NORMAL never loses or tears a committed entry when a
+// process dies; after a power loss the last commits may be missing, but the
+// database stays consistent and no entry is ever partly visible.
+int ConfigureConnection(Database& db);
+
+// Builds the empty store in a freshly created database file.
+int CreateSchema(Database& db);
+
+// Checks a store opened for use: header marks, format version, the table's
+// shape and a walk over the table's and the index's pages (not the entries'
+// bytes, so the cost grows with the number of entries, not their size).
+// Returns kZavOk, kZavErrDamaged, kZavErrVersion, or another code when the
+// database could not be read at all; `sqliteResult` gets the engine's code of
+// the failure.
+ZavErrorCode VerifySchema(Database& db, int& sqliteResult);
+
+}  // namespace udra::store

@@ -1,0 +1,66 @@
+// The store object "ZAV.dll" hands out: an SQLite database in WAL mode inside
+// the store folder, one row per entry (see StoreSchema.h).
+//
+// Two processes use one store at once (the host writes, the game reads);
+// within a process the object may be called from several threads. Reads and
+// writes go through separate connections, each serialised by its own lock;
+// Create, Load and Close take both.
+#pragma once
+
+#include <mutex>
+
+#include "components/store/EntryReader.h"
+#include "components/store/EntryWriter.h"
+#include "components/store/ErrorState.h"
+#include "components/store/HandleTable.h"
+#include "components/store/StoreFiles.h"
+#include "core/IZav.h"
+
+namespace udra::store {
+
+class ZavStore final : public IZav {
+ public:
+  ZavStore();
+  ~ZavStore();
+  ZavStore(const ZavStore&) = delete;
+  ZavStore& operator=(const ZavStore&) = delete;
+
+  void DeletingDestructor(unsigned int flags) override;
+  bool Create(const char* path, int32_t flag, uint32_t reservedSize) override;
+  bool Load(const char* path) override;
+  bool Close() override;
+  int32_t OpenEntry(const char* name, int32_t mode, int32_t flags) override;
+  bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) override;
+  bool PutEntry(const char* name, const void* data, uint32_t size) override;
+  bool PutEntries(const ZavEntryData* entries, uint32_t count) override;
+  bool PutEntryFromFile(const char* name, const char* filePath) override;
+  bool RemoveEntry(const char* name) override;
+  int32_t ListEntries(ZavListCallback callback, void* context) override;
+  bool Reserved11() override { return false; }
+  int32_t GetEntrySize(int32_t handle) override;
+  int32_t GetEntrySizeByName(const char* name) override;
+  int32_t GetEntryCount() override;
+  bool ReadEntryAt(int32_t handle, uint32_t offset, void* buffer, uint32_t* inoutSize) override;
+  bool Checkpoint() override;
+  bool Exists(const char* path) override;
+  bool HasEntry(const char* name) override;
+  bool Reserved19() override { return false; }
+  bool Reserved20() override { return false; }
+  bool Reserved21() override { return false; }
+  int32_t GetErrorCode(int32_t which) override;
+
+ private:
+  bool OpenExisting(const StorePaths& paths);
+  bool BuildNew(const StorePaths& paths);
+  void CloseLocked();
+  bool ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint32_t* inoutSize, bool whole);
+  bool CheckName(const char* name);
+
+  std::mutex lifecycle_;
+  ErrorState errors_;
+  HandleTable handles_;
+  EntryReader reader_;
+  EntryWriter writer_;
+};
+
+}  // namespace udra::store
