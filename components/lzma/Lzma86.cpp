@@ -104,6 +104,36 @@ int EncodeOnce(uint8_t* dest, size_t* destLen, const uint8_t* src, size_t srcLen
   return kOk;
 }
 
+int RawDecode(lzma_options_lzma opt, bool x86, uint64_t size, uint8_t* dest, size_t* destLen,
+              const uint8_t* src, size_t* srcLen, size_t capacity, size_t available) {
+  opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  opt.ext_size_low = uint32_t(size);
+  opt.ext_size_high = uint32_t(size >> 32);
+  lzma_filter filters[3];
+  size_t f = 0;
+  if (x86) filters[f++] = {LZMA_FILTER_X86, nullptr};
+  filters[f++] = {LZMA_FILTER_LZMA1EXT, &opt};
+  filters[f] = {LZMA_VLI_UNKNOWN, nullptr};
+
+  Stream stream;
+  lzma_ret ret = lzma_raw_decoder(&stream.s, filters);
+  if (ret != LZMA_OK) return FromLzmaRet(ret);
+  stream.s.next_in = src + kHeaderSize;
+  stream.s.avail_in = available - kHeaderSize;
+  stream.s.next_out = dest;
+  stream.s.avail_out = capacity;
+  if (capacity != 0 || size == 0) {
+    do {
+      ret = lzma_code(&stream.s, LZMA_FINISH);
+    } while (ret == LZMA_OK && stream.s.avail_out != 0);
+  }
+  *destLen = stream.s.total_out;
+  *srcLen = kHeaderSize + stream.s.total_in;
+  if (ret == LZMA_STREAM_END || ret == LZMA_OK) return kOk;  // OK: output full
+  if (ret == LZMA_BUF_ERROR) return kErrorInputEof;
+  return FromLzmaRet(ret);
+}
+
 }  // namespace
 
 int GetUnpackSize(const uint8_t* src, size_t srcLen, uint64_t* unpackSize) {
@@ -169,34 +199,14 @@ int Decode(uint8_t* dest, size_t* destLen, const uint8_t* src, size_t* srcLen) {
   const uint32_t dict = LoadLe32(src + 2);
   opt.dict_size = uint32_t(std::max<uint64_t>(kMinDict, std::min<uint64_t>(dict, capacity)));
   const uint64_t size = LoadLe64(src + kSizeOffset);
-  opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  opt.ext_size_low = uint32_t(size);
-  opt.ext_size_high = uint32_t(size >> 32);
-  static_assert(kUnknownSize == UINT64_MAX, "all ones mark an unknown size");
-
-  lzma_filter filters[3];
-  size_t f = 0;
-  if (filter == 1) filters[f++] = {LZMA_FILTER_X86, nullptr};
-  filters[f++] = {LZMA_FILTER_LZMA1EXT, &opt};
-  filters[f] = {LZMA_VLI_UNKNOWN, nullptr};
-
-  Stream stream;
-  lzma_ret ret = lzma_raw_decoder(&stream.s, filters);
-  if (ret != LZMA_OK) return FromLzmaRet(ret);
-  stream.s.next_in = src + kHeaderSize;
-  stream.s.avail_in = available - kHeaderSize;
-  stream.s.next_out = dest;
-  stream.s.avail_out = capacity;
-  if (capacity != 0 || size == 0) {
-    do {
-      ret = lzma_code(&stream.s, LZMA_FINISH);
-    } while (ret == LZMA_OK && stream.s.avail_out != 0);
+  int result = RawDecode(opt, filter == 1, size, dest, destLen, src, srcLen, capacity, available);
+  if (result == kErrorData && size != kUnknownSize) {
+    // liblzma accepts an end marker only at the announced size; the SDK also
+    // ends at an earlier one. Decode again ending at the marker.
+    result = RawDecode(opt, filter == 1, kUnknownSize, dest, destLen, src, srcLen, capacity,
+                       available);
   }
-  *destLen = stream.s.total_out;
-  *srcLen = kHeaderSize + stream.s.total_in;
-  if (ret == LZMA_STREAM_END || ret == LZMA_OK) return kOk;  // OK: output full
-  if (ret == LZMA_BUF_ERROR) return kErrorInputEof;
-  return FromLzmaRet(ret);
+  return result;
 }
 
 }  // namespace udra::lzma86
