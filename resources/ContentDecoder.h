@@ -1,0 +1,48 @@
+// Turning a catalogue key into the decoded bytes of its file: fetch the stored
+// entry (or the package holding it) from the archive store, take the member
+// out of the package, and decode the stored form.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace udra {
+
+// What the content decoder needs of the archive store.
+class IEntryReader {
+ public:
+  virtual ~IEntryReader() = default;
+  // A handle for the entry, -1 when absent. The decoder passes 1 and 0 as the
+  // store's mode and reserved arguments.
+  virtual int32_t OpenEntry(const char* name, int32_t mode, int32_t reserved) = 0;
+  // Stored size in bytes, -1 on failure, 0 for an empty entry.
+  virtual int32_t GetEntrySize(int32_t handle) = 0;
+  // Reads into `buffer`; *inoutSize is the buffer size on input and the bytes
+  // delivered on output.
+  virtual bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) = 0;
+};
+
+// Decodes one stored entry. On input *inoutSize is the largest decoded size
+// accepted; on success *out receives a new[] array owned by the caller and
+// *inoutSize its length.
+using EntryDecoder = std::function<bool(const char* data, int32_t length, char** out, int32_t* inoutSize)>;
+
+struct DecodedContent {
+  enum class Outcome { Bytes, Empty, Failed };
+  Outcome outcome = Outcome::Failed;
+  std::unique_ptr<char[]> data;  // `size` bytes when outcome is Bytes
+  uint32_t size = 0;
+};
+
+// Decodes the content of `key`, whose catalogued size is `catalogSize`;
+// `packageName` is the catalogue's package of the key (empty when the file is
+// stored on its own). Gives the decoded bytes (exactly catalogSize of them),
+// the empty outcome (the stored entry or package member has length 0), or a
+// failure. Temporary buffers are released on every path. The store handle is
+// not closed: the store's handles hold no open resources.
+DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, std::string_view key,
+                             std::string_view packageName, int32_t catalogSize);
+
+}  // namespace udra

@@ -1,0 +1,294 @@
+#include "resources/FileList.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <unordered_set>
+
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "resources/KeyOrder.h"
+#include "resources/PathRules.h"
+#include "resources/UrlEncode.h"
+#include "util/Md5.h"
+
+namespace udra {
+namespace {
+
+constexpr int kNameColumn = 0;
+constexpr int kSizeColumn = 1;
+constexpr int kPackedSizeColumn = 2;
+constexpr int kDigestColumn = 3;
+constexpr int kPackedDigestColumn = 4;
+constexpr int kUrlFolderColumn = 5;
+constexpr int kPackageColumn = 6;  // and every later column
+
+inline bool IsLineTrim(char c) {
+  return c == '\\' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+inline bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// _atoi64 read of a column, truncated to 32 bits: leading white space and a
+// sign accepted, digits up to the first non-digit, no digits gives 0. Values
+// beyond 64 bits wrap rather than saturate.
+int32_t ParseInt(const char* p, const char* end) {
+  while (p < end && IsCSpace(*p)) ++p;
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  uint64_t value = 0;
+  for (; p < end && *p >= '0' && *p <= '9'; ++p) value = value * 10 + uint64_t(*p - '0');
+  if (negative) value = 0 - value;
+  return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+}  // namespace
+
+bool FileList::load(const std::string& filePath) {
+  clear();
+  std::string bytes;
+  if (!platform::ReadWholeFile(filePath, bytes)) return false;
+  return LoadFromBuffer(std::move(bytes));
+}
+
+bool FileList::LoadFromBuffer(std::string bytes) {
+  clear();
+  digest_ = Md5::HexDigest(bytes.data(), bytes.size());
+  // Spans are 32-bit offsets; a catalogue of 4 GiB or more is refused.
+  if (bytes.size() >= std::numeric_limits<uint32_t>::max()) return false;
+  text_ = std::move(bytes);
+  const bool parsed = Parse();
+  BuildIndex();
+  return parsed;
+}
+
+void FileList::clear() {
+  text_.clear();
+  text_.shrink_to_fit();
+  records_.clear();
+  records_.shrink_to_fit();
+  digest_.clear();
+}
+
+bool FileList::Parse() {
+  const char* text = text_.data();
+  const uint32_t size = static_cast<uint32_t>(text_.size());
+  // Lines end at '\n'; runs of line breaks give no empty lines. A zero byte
+  // cannot be part of a catalogue text: the load fails at that line, keeping
+  // the lines before it, instead of silently ignoring the rest of the file.
+  records_.reserve(size / 64);
+  uint32_t pos = 0;
+  while (pos < size) {
+    if (text[pos] == '\n') {
+      ++pos;
+      continue;
+    }
+    const void* newline = std::memchr(text + pos, '\n', size - pos);
+    const uint32_t end = newline ? static_cast<uint32_t>(static_cast<const char*>(newline) - text) : size;
+    if (std::memchr(text + pos, '\0', end - pos) != nullptr) return false;
+    if (!ParseLine(pos, end)) return false;
+    pos = end;
+  }
+  return true;
+}
+
+bool FileList::ParseLine(uint32_t begin, uint32_t end) {
+  const char* text = text_.data();
+  while (begin < end && IsLineTrim(text[begin])) ++begin;
+  while (end > begin && IsLineTrim(text[end - 1])) --end;
+  if (begin == end) return false;
+
+  Record record;
+  int column = 0;
+  uint32_t pos = begin;
+  while (pos < end) {
+    if (text[pos] == '|') {  // runs of separators: an empty column cannot be written
+      ++pos;
+      continue;
+    }
+    const void* bar = std::memchr(text + pos, '|', end - pos);
+    const uint32_t pieceEnd = bar ? static_cast<uint32_t>(static_cast<const char*>(bar) - text) : end;
+    uint32_t b = pos;
+    uint32_t e = pieceEnd;
+    while (b < e && IsLineTrim(text[b])) ++b;
+    while (e > b && IsLineTrim(text[e - 1])) --e;
+    const Span piece{b, e - b};
+    switch (column) {
+      case kNameColumn: record.name = piece; break;
+      case kSizeColumn: record.size = ParseInt(text + b, text + e); break;
+      case kPackedSizeColumn: record.packedSize = ParseInt(text + b, text + e); break;
+      case kDigestColumn: record.digest = piece; break;
+      case kPackedDigestColumn: record.packedDigest = piece; break;
+      case kUrlFolderColumn: record.urlFolder = piece; break;
+      default:
+        // ":" is the file's marker for "no package".
+        record.packageName = (piece.length == 1 && text[b] == ':') ? Span{b, 0} : piece;
+        break;
+    }
+    if (column < kPackageColumn) ++column;
+    pos = pieceEnd;
+  }
+  // A key no lookup can name is not kept: empty names, and names of
+  // kKeyLimit bytes or more (lookups refuse such keys rather than cut them).
+  if (record.name.length == 0 || record.name.length >= kKeyLimit) return true;
+  records_.push_back(record);
+  return true;
+}
+
+void FileList::BuildIndex() {
+  const auto less = [this](const Record& a, const Record& b) { return KeyLess(Text(a.name), Text(b.name)); };
+  bool sortedAndUnique = true;
+  for (size_t i = 1; i < records_.size() && sortedAndUnique; ++i) {
+    sortedAndUnique = less(records_[i - 1], records_[i]);
+  }
+  if (sortedAndUnique) return;
+  // Stable, so among equal keys the first line stays first and is kept.
+  std::stable_sort(records_.begin(), records_.end(), less);
+  const auto same = [this](const Record& a, const Record& b) { return KeyEqual(Text(a.name), Text(b.name)); };
+  records_.erase(std::unique(records_.begin(), records_.end(), same), records_.end());
+  records_.shrink_to_fit();
+}
+
+bool FileList::FindKey(std::string_view path, std::string_view& key, size_t& index) const {
+  if (!CatalogueKey(path, key)) return false;
+  const auto it = std::lower_bound(records_.begin(), records_.end(), key,
+                                   [this](const Record& r, std::string_view k) { return KeyLess(Text(r.name), k); });
+  if (it == records_.end() || !KeyEqual(Text(it->name), key)) return false;
+  index = static_cast<size_t>(it - records_.begin());
+  return true;
+}
+
+FileListEntry FileList::EntryAt(size_t index) const {
+  const Record& r = records_[index];
+  FileListEntry entry;
+  entry.name = Text(r.name);
+  entry.size = r.size;
+  entry.packedSize = r.packedSize;
+  entry.digest = Text(r.digest);
+  entry.packedDigest = Text(r.packedDigest);
+  entry.urlFolder = Text(r.urlFolder);
+  entry.packageName = Text(r.packageName);
+  return entry;
+}
+
+bool FileList::IsBelow(const Record& record, std::string_view folderKey) const {
+  const std::string_view name = Text(record.name);
+  return name.size() > folderKey.size() && name[folderKey.size()] == '\\' &&
+         std::memcmp(name.data(), folderKey.data(), folderKey.size()) == 0;
+}
+
+bool FileList::find(std::string_view path, FileListEntry& entry) const {
+  std::string_view key;
+  size_t index;
+  if (!FindKey(path, key, index)) return false;
+  entry = EntryAt(index);
+  return true;
+}
+
+bool FileList::contains(std::string_view path) const {
+  std::string_view key;
+  size_t index;
+  return FindKey(path, key, index);
+}
+
+bool FileList::isFolder(std::string_view path) const {
+  FileListEntry entry;
+  return find(path, entry) && entry.size == -1;
+}
+
+bool FileList::size(std::string_view path, int32_t& out) const {
+  FileListEntry entry;
+  if (!find(path, entry)) return false;
+  out = entry.size;
+  return true;
+}
+
+bool FileList::packedSize(std::string_view path, int32_t& out) const {
+  FileListEntry entry;
+  if (!find(path, entry)) return false;
+  out = entry.packedSize;
+  return true;
+}
+
+bool FileList::digest(std::string_view path, std::string& out) const {
+  FileListEntry entry;
+  if (!find(path, entry)) return false;
+  out.assign(entry.digest);
+  return true;
+}
+
+bool FileList::packedDigest(std::string_view path, std::string& out) const {
+  FileListEntry entry;
+  if (!find(path, entry)) return false;
+  out.assign(entry.packedDigest);
+  return true;
+}
+
+std::string FileList::packageName(std::string_view path) const {
+  FileListEntry entry;
+  if (!find(path, entry)) return std::string();
+  return std::string(entry.packageName);
+}
+
+bool FileList::inPackage(std::string_view path) const {
+  FileListEntry entry;
+  return find(path, entry) && !entry.packageName.empty();
+}
+
+bool FileList::downloadPath(std::string_view path, std::string& out) const {
+  std::string_view key;
+  size_t index;
+  if (!FindKey(path, key, index)) return false;
+  const FileListEntry entry = EntryAt(index);
+  const std::string_view name = entry.packageName.empty() ? key : entry.packageName;
+  out.clear();
+  if (!entry.urlFolder.empty()) {
+    out.append(entry.urlFolder);
+    out.push_back('/');
+  }
+  out.append(name);
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return true;
+}
+
+void FileList::filesBelow(std::string_view folder, std::vector<std::string>& list) const {
+  ForEachBelow(folder, [&list](const FileListEntry& e) {
+    if (e.size != -1) list.emplace_back(e.name);
+  });
+}
+
+void FileList::entriesBelow(std::string_view folder, std::vector<std::string>& list) const {
+  ForEachBelow(folder, [&list](const FileListEntry& e) { list.emplace_back(e.name); });
+}
+
+int64_t FileList::packedTotal(std::string_view folder) const {
+  int64_t total = 0;
+  std::unordered_set<std::string_view> packages;
+  ForEachBelow(folder, [&](const FileListEntry& e) {
+    if (e.size == -1) return;
+    if (!e.packageName.empty() && !packages.insert(e.packageName).second) return;
+    total += e.packedSize;
+  });
+  return total;
+}
+
+std::string FileList::EncodedUrl(const std::string& urlRoot, std::string_view path) const {
+  std::string downloadName;
+  if (!downloadPath(path, downloadName)) return std::string();
+  std::string url;
+  if (urlRoot.empty()) {
+    url = downloadName;
+  } else if (urlRoot.back() == '/') {
+    url = urlRoot + downloadName;
+  } else {
+    url = urlRoot + "/" + downloadName;
+  }
+  return CURLEncode().Encode(platform::AnsiToUtf8(url));
+}
+
+}  // namespace udra
