@@ -28,7 +28,7 @@ endfunction()
 
 # One GoogleTest executable; its tests are registered with CTest.
 function(udra_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${name} PRIVATE UDRA_STAGE_DIR="${UDRA_STAGE_DIR}"
@@ -37,5 +37,5 @@ function(udra_add_gtest name)
     return()
   endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS "unit;${T_LABELS}")
 endfunction()

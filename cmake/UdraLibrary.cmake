@@ -54,6 +54,7 @@ if(WIN32)
   target_sources(UDRAClient PRIVATE ${CMAKE_SOURCE_DIR}/core/exports/UDRAClient.def)
   target_link_options(UDRAClient PRIVATE -Wl,--kill-at)
 else()
+  target_sources(UDRAClient PRIVATE ${CMAKE_SOURCE_DIR}/core/exports/Diagnostics.cpp)
   target_link_options(UDRAClient PRIVATE
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/core/exports/UDRAClient.map -Wl,--no-undefined)
   set_property(TARGET UDRAClient APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/core/exports/UDRAClient.map)

@@ -88,4 +88,12 @@ int32_t Sequence() {
 
 uint32_t ProcessId() { return Shared().processId; }
 
+void ResetForTesting() {
+  State& state = Shared();
+  std::lock_guard<std::mutex> guard(state.lock);
+  state.file.Close();
+  state.attempted = false;
+  state.sequence = 0;
+}
+
 }  // namespace udra::logfile

@@ -17,6 +17,10 @@ void OpenOnce(const std::string& modulePath);
 void Append(const char* line);
 
 int32_t Sequence();
+
+// Closes the file and forgets the opening attempt and the count, so a test
+// can open a log file again in the same process.
+void ResetForTesting();
 uint32_t ProcessId();
 
 }  // namespace udra::logfile

@@ -22,7 +22,7 @@ bool MakeDirectories(const std::string& path);
 
 struct FoundFile {
   std::string path;       // full path of the match
-  int64_t creationTime;   // seconds since 1970 (or the platform's best equivalent)
+  int64_t creationTime;   // larger is later; comparable between files of one platform
 };
 // Files (not folders) in `folder` whose names start with `prefix` and end with
 // `suffix`, at most `maxCount` of them, in no particular order.

@@ -37,12 +37,12 @@ static int64_t CreationTimeOf(const std::string& path) {
 #ifdef STATX_BTIME
   struct statx sx;
   if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) == 0) {
-    if (sx.stx_mask & STATX_BTIME) return sx.stx_btime.tv_sec;
-    return sx.stx_mtime.tv_sec;
+    const statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
   }
 #endif
   struct stat st;
-  return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : 0;
+  return stat(path.c_str(), &st) == 0 ? int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : 0;
 }
 
 std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& prefix,

@@ -39,8 +39,7 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
     ULARGE_INTEGER t;
     t.LowPart = data.ftCreationTime.dwLowDateTime;
     t.HighPart = data.ftCreationTime.dwHighDateTime;
-    const int64_t unixTime = int64_t(t.QuadPart / 10000000ull) - 11644473600ll;
-    found.push_back({folder + "\\" + data.cFileName, unixTime});
+    found.push_back({folder + "\\" + data.cFileName, int64_t(t.QuadPart)});
   } while (found.size() < maxCount && FindNextFileA(find, &data));
   FindClose(find);
   return found;

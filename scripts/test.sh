@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the Linux build, a sanitizer build, the 32-bit
+# Windows DLL with its export check, and the platform tests under Wine.
+# Usage: scripts/test.sh [--quick]   (--quick: the Linux build only)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${UDRA_BUILD_ROOT:-$root/build-ci}
+jobs=$(nproc)
+quick=0; [ "${1:-}" = "--quick" ] && quick=1
+failed=0; passed=0
+step() { echo; echo "=== $* ==="; }
+result() { if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $2"; fi; }
+
+"$root/scripts/install-deps.sh" || { echo "FAILED: installing dependencies"; exit 1; }
+
+step "Linux build and tests"
+cmake -S "$root" -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUDRA_BUILD_BENCHMARKS=ON >/dev/null \
+  && cmake --build "$out/linux" -j "$jobs" \
+  && ctest --test-dir "$out/linux" -j "$jobs" --output-on-failure --timeout 600
+result $? "Linux tests"
+
+if [ "$quick" -eq 0 ]; then
+  step "AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S "$root" -B "$out/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUDRA_SANITIZE=address,undefined >/dev/null \
+    && cmake --build "$out/asan" -j "$jobs" \
+    && ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$out/asan" -j "$jobs" --output-on-failure --timeout 900
+  result $? "sanitizer tests"
+
+  step "ThreadSanitizer (threaded code)"
+  cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUDRA_SANITIZE=thread >/dev/null \
+    && cmake --build "$out/tsan" -j "$jobs" \
+    && TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" -j "$jobs" --output-on-failure --timeout 900 -L threaded
+  result $? "ThreadSanitizer tests"
+
+  step "32-bit Windows DLL"
+  cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=OFF >/dev/null \
+    && cmake --build "$out/win32" -j "$jobs" --target UDRAClient \
+    && "$root/scripts/check-dll-exports.sh" "$out/win32/UDRAClient.dll"
+  result $? "Windows DLL build and exports"
+
+  step "Platform tests on the Win32 backend under Wine"
+  cmake -S "$root" -B "$out/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null \
+    && cmake --build "$out/win64" -j "$jobs" \
+    && "$root/scripts/run-wine-tests.sh" "$out/win64/tests"
+  result $? "Wine tests"
+fi
+
+echo
+echo "suites: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

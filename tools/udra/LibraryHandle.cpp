@@ -1,0 +1,35 @@
+#include "LibraryHandle.h"
+
+#include "platform/FileSystem.h"
+
+namespace udra::tool {
+
+LibraryHandle::~LibraryHandle() {
+  if (manager_) {
+    auto release = reinterpret_cast<UDRA_ReleaseResourceManagerFn>(Symbol("ReleaseResourceManager"));
+    if (release) release(manager_);
+  }
+  platform::FreeModule(module_);
+}
+
+bool LibraryHandle::Open(const std::string& folder, std::string& error) {
+  const std::string path = folder + "/libUDRAClient.so";
+  if (!platform::FileExists(path)) {
+    error = "no libUDRAClient.so in " + folder;
+    return false;
+  }
+  module_ = platform::LoadModule(path);
+  if (!module_) {
+    error = "cannot load " + path;
+    return false;
+  }
+  auto get = reinterpret_cast<UDRA_GetResourceManagerFn>(Symbol("GetResourceManager"));
+  manager_ = get ? get() : nullptr;
+  if (!manager_) {
+    error = "GetResourceManager failed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace udra::tool
