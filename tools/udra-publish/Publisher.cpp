@@ -1,0 +1,398 @@
+#include "Publisher.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <system_error>
+
+#include "PackageWriter.h"
+#include "Progress.h"
+#include "platform/CodePage.h"
+#include "util/Md5.h"
+
+namespace fs = std::filesystem;
+
+namespace udra::publish {
+namespace {
+
+constexpr uint64_t kMaxFileSize = uint64_t(std::numeric_limits<int32_t>::max());
+// Catalogue lookups treat keys of 256 bytes or more as absent.
+constexpr size_t kMaxKeyLength = 255;
+constexpr char kPackageSuffix[] = ".pack";  // 5 characters: readers cut them off
+
+bool ReadBytes(const fs::path& path, std::vector<uint8_t>& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  in.seekg(0, std::ios::beg);
+  out.resize(size_t(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(out.data()), size)) return false;
+  return true;
+}
+
+// Replaces either separator by `sep`, collapses runs and trims separators and
+// blanks at both ends.
+std::string Normalise(const std::string& in, char sep) {
+  std::string out;
+  for (char c : in) {
+    const bool isSep = c == '/' || c == '\\';
+    if (isSep) {
+      if (!out.empty() && out.back() != sep) out += sep;
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && (out.back() == sep || out.back() == ' ')) out.pop_back();
+  size_t start = 0;
+  while (start < out.size() && out[start] == ' ') ++start;
+  return out.substr(start);
+}
+
+bool HasDotDot(const std::string& path, char sep) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(sep, start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == ".." || part == ".") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Names that FileList.dat cannot carry unchanged: its column separator,
+// control characters, and blanks at either end (readers trim them).
+const char* NameProblem(const std::string& name) {
+  if (name.find('|') != std::string::npos) return "contains '|'";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return "contains a control character";
+  }
+  if (name.front() == ' ' || name.back() == ' ') return "begins or ends with a space";
+  return nullptr;
+}
+
+std::string ToSlashes(std::string s) {
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+bool IsBelow(const std::string& key, const std::string& folder) {
+  return key.size() > folder.size() + 1 && key.compare(0, folder.size(), folder) == 0 &&
+         key[folder.size()] == '\\';
+}
+
+}  // namespace
+
+Publisher::Publisher(PublishOptions options) : options_(std::move(options)) {}
+
+bool Publisher::Run(std::string& error) {
+  try {
+    if (!CheckOptions(error) || !Scan(error) || !AssignPackages(error)) return false;
+    uint64_t total = 0;
+    size_t files = 0;
+    for (const Item& item : items_) {
+      if (!item.folder) {
+        total += item.size;
+        ++files;
+      }
+    }
+    Progress progress(options_.progress, total, files);
+    progress_ = &progress;
+    bool ok = PublishFiles(error);
+    for (size_t i = 0; ok && i < packages_.size(); ++i) ok = PublishPackage(i, error);
+    progress.Finish();
+    progress_ = nullptr;
+    return ok && WriteFileList(error);
+  } catch (const std::exception& e) {
+    progress_ = nullptr;
+    error = e.what();
+    return false;
+  }
+}
+
+bool Publisher::CheckOptions(std::string& error) {
+  std::error_code ec;
+  sourceRoot_ = fs::canonical(options_.source, ec);
+  if (ec || !fs::is_directory(sourceRoot_)) {
+    error = "source folder not found: " + options_.source;
+    return false;
+  }
+  const fs::path out = fs::weakly_canonical(options_.output, ec);
+  if (ec) {
+    error = "bad output folder: " + options_.output;
+    return false;
+  }
+  const std::string src = sourceRoot_.string(), dst = out.string();
+  if (dst == src || (dst.size() > src.size() && dst.compare(0, src.size(), src) == 0 &&
+                     dst[src.size()] == '/')) {
+    error = "the output folder must not lie inside the source folder";
+    return false;
+  }
+  urlFolderUtf8_ = Normalise(options_.urlFolder, '/');
+  if (!urlFolderUtf8_.empty()) {
+    if (const char* problem = NameProblem(urlFolderUtf8_)) {
+      error = "URL folder " + std::string(problem);
+      return false;
+    }
+    if (HasDotDot(urlFolderUtf8_, '/')) {
+      error = "URL folder must not contain '.' or '..' parts";
+      return false;
+    }
+    urlFolderKey_ = platform::Utf8ToAnsi(urlFolderUtf8_);
+    if (urlFolderKey_.empty()) {
+      error = "URL folder cannot be written in the ANSI code page";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Publisher::Scan(std::string& error) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(sourceRoot_, fs::directory_options::none, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    const fs::file_status status = it->status(ec);
+    if (ec) break;
+    if (fs::is_directory(status)) {
+      if (it->is_symlink()) {
+        std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.c_str());
+        continue;
+      }
+      if (!AddItem(path, true, 0, error)) return false;
+    } else if (fs::is_regular_file(status)) {
+      const uint64_t size = fs::file_size(path, ec);
+      if (ec) break;
+      if (!AddItem(path, false, size, error)) return false;
+    }
+  }
+  if (ec) {
+    error = "cannot read the source folder: " + ec.message();
+    return false;
+  }
+  std::sort(items_.begin(), items_.end(),
+            [](const Item& a, const Item& b) { return KeyLess(a.key, b.key); });
+  for (size_t i = 1; i < items_.size(); ++i) {
+    if (SameKey(items_[i - 1].key, items_[i].key)) {
+      error = "names differ only in letter case: " + items_[i - 1].relative + " and " +
+              items_[i].relative;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Publisher::AddItem(const fs::path& path, bool folder, uint64_t size, std::string& error) {
+  std::string relative;
+  for (const fs::path& part : path.lexically_relative(sourceRoot_)) {
+    const std::string text = part.string();
+    if (text.find('\\') != std::string::npos) {
+      error = "name contains a backslash: " + path.string();
+      return false;
+    }
+    if (!relative.empty()) relative += '\\';
+    relative += text;
+  }
+  if (const char* problem = NameProblem(relative)) {
+    error = "name " + std::string(problem) + ": " + relative;
+    return false;
+  }
+  Item item;
+  item.relative = relative;
+  item.key = platform::Utf8ToAnsi(relative);
+  if (item.key.empty()) {
+    error = "name cannot be written in the ANSI code page: " + relative;
+    return false;
+  }
+  if (item.key.size() > kMaxKeyLength) {
+    error = "name longer than 255 bytes: " + relative;
+    return false;
+  }
+  if (!folder && size > kMaxFileSize) {
+    error = "file larger than 2 GiB: " + relative;
+    return false;
+  }
+  item.path = path;
+  item.folder = folder;
+  item.size = size;
+  items_.push_back(std::move(item));
+  return true;
+}
+
+bool Publisher::AssignPackages(std::string& error) {
+  for (const std::string& option : options_.packages) {
+    const std::string relative = Normalise(option, '\\');
+    const auto found = std::find_if(items_.begin(), items_.end(), [&](const Item& item) {
+      return item.folder && item.relative == relative;
+    });
+    if (relative.empty() || found == items_.end()) {
+      error = "package folder not found in the source: " + option;
+      return false;
+    }
+    if (found->package >= 0) {
+      error = "package folders must not overlap: " + option;
+      return false;
+    }
+    Package package;
+    package.relative = relative;
+    package.folderKey = found->key;
+    package.name = found->key + kPackageSuffix;
+    if (package.name.size() > kMaxKeyLength) {
+      error = "package name longer than 255 bytes: " + relative;
+      return false;
+    }
+    const int index = int(packages_.size());
+    for (Item& item : items_) {
+      if (SameKey(item.key, package.name)) {
+        error = "the package name is taken by a source file: " + item.relative;
+        return false;
+      }
+      if (item.key != package.folderKey && !IsBelow(item.key, package.folderKey)) continue;
+      if (item.package >= 0) {
+        error = "package folders must not overlap: " + option;
+        return false;
+      }
+      item.package = index;
+    }
+    packages_.push_back(std::move(package));
+  }
+  return true;
+}
+
+void Publisher::Advance(const Item& item) {
+  if (progress_ != nullptr) progress_->Advance(item.size, item.relative);
+}
+
+bool Publisher::PublishFiles(std::string& error) {
+  for (const Item& item : items_) {
+    CatalogueLine line;
+    line.name = item.key;
+    line.urlFolder = urlFolderKey_;
+    if (item.package >= 0) line.packageName = packages_[size_t(item.package)].name;
+    if (item.folder) {
+      line.size = -1;
+      line.digest = kNoDigest;
+      line.packedDigest = kNoDigest;
+      lines_.push_back(std::move(line));
+      ++stats_.folders;
+      continue;
+    }
+    if (item.package >= 0) continue;  // written with its package
+    std::vector<uint8_t> data, stored;
+    if (!ReadBytes(item.path, data)) {
+      error = "cannot read " + item.relative;
+      return false;
+    }
+    if (data.size() > kMaxFileSize) {
+      error = "file larger than 2 GiB: " + item.relative;
+      return false;
+    }
+    if (!EncodeEntry(options_.encoder, data, stored, error)) {
+      error += ": " + item.relative;
+      return false;
+    }
+    if (!WriteOutput(item.relative, stored, error)) return false;
+    line.size = int64_t(data.size());
+    line.packedSize = int64_t(stored.size());
+    line.digest = Md5::HexDigest(data.data(), data.size());
+    line.packedDigest = Md5::HexDigest(stored.data(), stored.size());
+    lines_.push_back(std::move(line));
+    ++stats_.files;
+    stats_.inputBytes += data.size();
+    stats_.outputBytes += stored.size();
+    Advance(item);
+  }
+  return true;
+}
+
+bool Publisher::PublishPackage(size_t index, std::string& error) {
+  Package& package = packages_[index];
+  PackageWriter writer;
+  std::vector<CatalogueLine> members;
+  for (const Item& item : items_) {
+    if (item.package != int(index) || item.folder) continue;
+    std::vector<uint8_t> data, stored;
+    if (!ReadBytes(item.path, data)) {
+      error = "cannot read " + item.relative;
+      return false;
+    }
+    if (data.size() > kMaxFileSize) {
+      error = "file larger than 2 GiB: " + item.relative;
+      return false;
+    }
+    if (!EncodeEntry(options_.encoder, data, stored, error)) {
+      error += ": " + item.relative;
+      return false;
+    }
+    // Members are named relative to the package folder.
+    const std::string member = item.key.substr(package.folderKey.size() + 1);
+    if (!writer.Add(member, std::move(stored))) {
+      error = "package member name longer than 256 bytes: " + item.relative;
+      return false;
+    }
+    CatalogueLine line;
+    line.name = item.key;
+    line.size = int64_t(data.size());
+    line.digest = Md5::HexDigest(data.data(), data.size());
+    line.urlFolder = urlFolderKey_;
+    line.packageName = package.name;
+    members.push_back(std::move(line));
+    ++stats_.files;
+    stats_.inputBytes += data.size();
+    Advance(item);
+  }
+  std::vector<uint8_t> container;
+  if (!writer.Build(container)) {
+    error = "package larger than 2 GiB: " + package.relative;
+    return false;
+  }
+  if (!WriteOutput(package.relative + kPackageSuffix, container, error)) return false;
+  package.packedSize = int64_t(container.size());
+  package.packedDigest = Md5::HexDigest(container.data(), container.size());
+  for (CatalogueLine& line : members) {
+    line.packedSize = package.packedSize;
+    line.packedDigest = package.packedDigest;
+    lines_.push_back(std::move(line));
+  }
+  ++stats_.packages;
+  stats_.outputBytes += container.size();
+  return true;
+}
+
+bool Publisher::WriteOutput(const std::string& relativeUtf8, const std::vector<uint8_t>& data,
+                            std::string& error) {
+  fs::path path(options_.output);
+  if (!urlFolderUtf8_.empty()) path /= urlFolderUtf8_;
+  path /= ToSlashes(relativeUtf8);
+  std::error_code ec;
+  fs::create_directories(path.parent_path(), ec);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+  if (!out || (out.close(), !out)) {
+    error = "cannot write " + path.string();
+    return false;
+  }
+  return true;
+}
+
+bool Publisher::WriteFileList(std::string& error) {
+  std::sort(lines_.begin(), lines_.end(),
+            [](const CatalogueLine& a, const CatalogueLine& b) { return KeyLess(a.name, b.name); });
+  std::string text;
+  for (const CatalogueLine& line : lines_) text += FormatLine(line);
+  const fs::path path = fs::path(options_.output) / "FileList.dat";
+  std::error_code ec;
+  fs::create_directories(options_.output, ec);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out.write(text.data(), std::streamsize(text.size()));
+  if (!out || (out.close(), !out)) {
+    error = "cannot write " + path.string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace udra::publish
