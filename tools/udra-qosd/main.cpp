@@ -1,0 +1,73 @@
+// udra-qosd: a QoS collector on UDP (see --help).
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+#include "Collector.h"
+#include "Options.h"
+#include "platform/Socket.h"
+#include "qos/QosPacket.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnSignal(int) { g_stop = 1; }
+
+constexpr int kPollMs = 200;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace platform = udra::platform;
+  qosd::Options options;
+  std::string error;
+  if (!qosd::ParseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "udra-qosd: %s\n%s", error.c_str(), qosd::kUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(qosd::kUsage, stdout);
+    return 0;
+  }
+  platform::SocketStartup();
+  uint32_t address = 0;
+  platform::SocketHandle s = platform::SocketCreate(platform::SocketKind::Datagram);
+  uint16_t boundPort = 0;
+  if (s == platform::kInvalidSocket || !platform::SocketParseDotted(options.address.c_str(), address) ||
+      !platform::SocketBind(s, address, options.port) || !platform::SocketSetNonBlocking(s) ||
+      !platform::SocketLocalPort(s, boundPort)) {
+    std::fprintf(stderr, "udra-qosd: cannot listen on %s:%u\n", options.address.c_str(), options.port);
+    platform::SocketClose(s);
+    platform::SocketCleanup();
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::fprintf(stderr, "udra-qosd: listening on %s:%u\n", options.address.c_str(), boundPort);
+  std::fflush(stderr);
+
+  qosd::Collector collector(options, boundPort, stdout, stderr);
+  std::vector<uint8_t> buffer(udra::qos::kQosMaxPacket + 1);
+  auto lastDatagram = std::chrono::steady_clock::now();
+  while (!g_stop) {
+    if (options.maxRecords > 0 && collector.records() >= options.maxRecords) break;
+    if (options.idleSeconds > 0 &&
+        std::chrono::steady_clock::now() - lastDatagram > std::chrono::seconds(options.idleSeconds)) {
+      break;
+    }
+    if (platform::SocketWait(s, false, kPollMs) != platform::WaitResult::Ready) continue;
+    uint32_t from = 0;
+    uint16_t fromPort = 0;
+    long n = platform::SocketReceiveFrom(s, buffer.data(), buffer.size(), from, fromPort);
+    if (n < 0) continue;
+    lastDatagram = std::chrono::steady_clock::now();
+    collector.Handle(s, buffer.data(), static_cast<size_t>(n), from, fromPort);
+  }
+  std::fprintf(stderr, "udra-qosd: %ld report records, %ld undecodable datagrams\n", collector.records(),
+               collector.decodeErrors());
+  platform::SocketClose(s);
+  platform::SocketCleanup();
+  return 0;
+}
