@@ -47,6 +47,18 @@ int32_t ParseInt(const char* p, const char* end) {
   return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
+// FNV-1a over the key with ASCII letters folded, so keys that KeyEqual calls
+// equal hash alike.
+uint64_t HashKey(std::string_view key) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : key) {
+    const unsigned char folded = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A'))
+                                                         : static_cast<unsigned char>(c);
+    hash = (hash ^ folded) * 0x100000001b3ull;
+  }
+  return hash ^ (hash >> 29);
+}
+
 }  // namespace
 
 bool FileList::load(const std::string& filePath) {
@@ -72,6 +84,8 @@ void FileList::clear() {
   text_.shrink_to_fit();
   records_.clear();
   records_.shrink_to_fit();
+  slots_.clear();
+  slots_.shrink_to_fit();
   digest_.clear();
 }
 
@@ -81,7 +95,11 @@ bool FileList::Parse() {
   // Lines end at '\n'; runs of line breaks give no empty lines. A zero byte
   // cannot be part of a catalogue text: the load fails at that line, keeping
   // the lines before it, instead of silently ignoring the rest of the file.
-  records_.reserve(size / 64);
+  size_t lines = 1;
+  for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', size - (p - text)))) != nullptr; ++p) {
+    ++lines;
+  }
+  records_.reserve(lines);
   uint32_t pos = 0;
   while (pos < size) {
     if (text[pos] == '\n') {
@@ -146,21 +164,43 @@ void FileList::BuildIndex() {
   for (size_t i = 1; i < records_.size() && sortedAndUnique; ++i) {
     sortedAndUnique = less(records_[i - 1], records_[i]);
   }
-  if (sortedAndUnique) return;
-  // Stable, so among equal keys the first line stays first and is kept.
-  std::stable_sort(records_.begin(), records_.end(), less);
-  const auto same = [this](const Record& a, const Record& b) { return KeyEqual(Text(a.name), Text(b.name)); };
-  records_.erase(std::unique(records_.begin(), records_.end(), same), records_.end());
-  records_.shrink_to_fit();
+  if (!sortedAndUnique) {
+    // Stable, so among equal keys the first line stays first and is kept.
+    std::stable_sort(records_.begin(), records_.end(), less);
+    const auto same = [this](const Record& a, const Record& b) { return KeyEqual(Text(a.name), Text(b.name)); };
+    records_.erase(std::unique(records_.begin(), records_.end(), same), records_.end());
+    records_.shrink_to_fit();
+  }
+  BuildHashIndex();
+}
+
+void FileList::BuildHashIndex() {
+  size_t capacity = 16;
+  while (capacity < records_.size() * 2) capacity <<= 1;
+  slots_.assign(capacity, 0);
+  const size_t mask = capacity - 1;
+  for (size_t i = 0; i < records_.size(); ++i) {
+    size_t slot = HashKey(Text(records_[i].name)) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = static_cast<uint32_t>(i + 1);
+  }
+}
+
+size_t FileList::memoryBytes() const {
+  return text_.capacity() + records_.capacity() * sizeof(Record) + slots_.capacity() * sizeof(uint32_t);
 }
 
 bool FileList::FindKey(std::string_view path, std::string_view& key, size_t& index) const {
-  if (!CatalogueKey(path, key)) return false;
-  const auto it = std::lower_bound(records_.begin(), records_.end(), key,
-                                   [this](const Record& r, std::string_view k) { return KeyLess(Text(r.name), k); });
-  if (it == records_.end() || !KeyEqual(Text(it->name), key)) return false;
-  index = static_cast<size_t>(it - records_.begin());
-  return true;
+  if (!CatalogueKey(path, key) || slots_.empty()) return false;
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = HashKey(key) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+    const size_t candidate = slots_[slot] - 1;
+    if (KeyEqual(Text(records_[candidate].name), key)) {
+      index = candidate;
+      return true;
+    }
+  }
+  return false;
 }
 
 FileListEntry FileList::EntryAt(size_t index) const {

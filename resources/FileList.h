@@ -3,7 +3,8 @@
 //
 // The catalogue keeps the file's bytes and refers into them, so loading does
 // no per-line allocation; the entries are sorted in key order after the parse
-// and looked up by binary search. Lookups take any path and apply
+// (for folder walks) and indexed by a hash of their case-folded keys (for
+// lookups). Lookups take any path and apply
 // CatalogueKey first, so they are case-insensitive and ignore outer
 // separators, blanks and quotes.
 #pragma once
@@ -44,6 +45,8 @@ class FileList {
   // MD5 of the raw bytes of the last load, 32 upper-case hex digits.
   const std::string& fileListDigest() const { return digest_; }
   size_t entryCount() const { return records_.size(); }
+  // Bytes held for the catalogue: its text, entries and index.
+  size_t memoryBytes() const;
 
   bool find(std::string_view path, FileListEntry& entry) const;
   bool contains(std::string_view path) const;
@@ -96,13 +99,18 @@ class FileList {
   bool Parse();
   bool ParseLine(uint32_t begin, uint32_t end);
   void BuildIndex();
+  void BuildHashIndex();
   bool FindKey(std::string_view path, std::string_view& key, size_t& index) const;
   bool IsBelow(const Record& record, std::string_view folderKey) const;
   std::string_view Text(Span span) const { return std::string_view(text_.data() + span.offset, span.length); }
   FileListEntry EntryAt(size_t index) const;
 
   std::string text_;  // the catalogue's bytes; every Span refers into it
-  std::vector<Record> records_;
+  std::vector<Record> records_;  // in key order, one per key
+  // Open-addressing table over the case-folded keys: index + 1 into
+  // records_, 0 for a free slot. Exact lookups go through it; folder walks
+  // use the key order of records_.
+  std::vector<uint32_t> slots_;
   std::string digest_;
 };
 

@@ -1,0 +1,100 @@
+// Reads served from the content cache against memcpy of the same sizes.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "resources/FileOperations.h"
+
+namespace udra {
+namespace {
+
+constexpr uint32_t kFileSize = 64u << 20;
+
+class BenchManager : public IResourceManager {
+ public:
+  BenchManager()
+      : ops(lock, fileList, useRecord, *this, [](const std::string&) { return true; },
+            [](const std::string&, int32_t size) {
+              DecodedContent c;
+              c.outcome = DecodedContent::Outcome::Bytes;
+              c.data.reset(new char[size_t(size)]);
+              std::memset(c.data.get(), 0x5A, size_t(size));
+              c.size = uint32_t(size);
+              return c;
+            }) {
+    fileList.LoadFromBuffer("big.dat|" + std::to_string(kFileSize) + "|1\n");
+    ops.Reset(0xFFFFFFFFu);
+  }
+  void DeletingDestructor(unsigned) override {}
+  bool Initialize(const char*, int32_t) override { return false; }
+  bool Uninitialize() override { return false; }
+  int32_t OpenFile(const char* p, const char* m) override { return ops.OpenFile(p, m); }
+  bool ReadOpenFile(int32_t h, void* b, uint32_t* s, int32_t u) override { return ops.ReadOpenFile(h, b, s, u); }
+  bool TellOpenFile(int32_t h, uint64_t* p) override { return ops.TellOpenFile(h, p); }
+  bool SeekOpenFile(int32_t h, int64_t o, int32_t w) override { return ops.SeekOpenFile(h, o, w); }
+  bool IsOpenFileAtEnd(int32_t h) override { return ops.IsOpenFileAtEnd(h); }
+  bool CloseFile(int32_t h) override { return ops.CloseFile(h); }
+  bool QueryOpenFileSize(int32_t h, int32_t* s) override { return ops.QueryOpenFileSize(h, s); }
+  bool QueryFileSize(const char* p, int32_t* s) override { return ops.QueryFileSize(p, s); }
+  bool IsFileInArchive(const char* p) override { return ops.IsFileInArchive(p); }
+  bool IsFolder(const char* p) override { return ops.IsFolder(p); }
+  int32_t StartSync(const char*, UDRA_HWND, int32_t, int32_t) override { return -1; }
+  void CancelSync(int32_t) override {}
+  bool GetSyncInfo(int32_t, SyncInfo*) override { return false; }
+  bool SetSyncPriority(int32_t, int32_t) override { return false; }
+  int32_t GetErrorInfo(char*, int32_t) override { return 0; }
+  bool SendHostFlag(int32_t) override { return false; }
+  bool Reserved(int32_t, int32_t) override { return false; }
+  bool SetCacheLimit(int32_t b) override { return ops.SetCacheLimit(b); }
+  int32_t GetHostValue2() override { return 0; }
+  int32_t GetHostValue1() override { return 0; }
+  bool ExtractFile(const char*) override { return false; }
+  bool SetUin(const char*) override { return false; }
+  bool RefreshShareState() override { return false; }
+  void SetCallbackHWnd(UDRA_HWND) override {}
+  int32_t ListFiles(const char* p, FileInfo** o) override { return ops.ListFiles(p, o); }
+  void FreeFileList(FileInfo* a) override { ops.FreeFileList(a); }
+
+  std::recursive_mutex lock;
+  FileList fileList;
+  UseRecord useRecord;
+  FileOperations ops;
+};
+
+void BM_ReadOpenFileFromCache(benchmark::State& state) {
+  BenchManager m;
+  const uint32_t chunk = uint32_t(state.range(0));
+  std::unique_ptr<char[]> buffer(new char[chunk]);
+  const int32_t h = m.OpenFile("big.dat", "r");
+  uint32_t n = chunk;
+  m.ReadOpenFile(h, buffer.get(), &n, 0);  // the first read loads the cache
+  for (auto _ : state) {
+    n = chunk;
+    m.ReadOpenFile(h, buffer.get(), &n, 0);
+    if (n == 0) m.SeekOpenFile(h, 0, 0);
+    benchmark::DoNotOptimize(buffer[0]);
+  }
+  state.SetBytesProcessed(int64_t(chunk) * state.iterations());
+}
+BENCHMARK(BM_ReadOpenFileFromCache)->Arg(4 << 10)->Arg(1 << 20);
+
+void BM_Baseline_Memcpy(benchmark::State& state) {
+  const uint32_t chunk = uint32_t(state.range(0));
+  std::unique_ptr<char[]> source(new char[kFileSize]);
+  std::memset(source.get(), 0x5A, kFileSize);
+  std::unique_ptr<char[]> buffer(new char[chunk]);
+  uint32_t position = 0;
+  for (auto _ : state) {
+    if (position + chunk > kFileSize) position = 0;
+    std::memcpy(buffer.get(), source.get() + position, chunk);
+    position += chunk;
+    benchmark::DoNotOptimize(buffer[0]);
+  }
+  state.SetBytesProcessed(int64_t(chunk) * state.iterations());
+}
+BENCHMARK(BM_Baseline_Memcpy)->Arg(4 << 10)->Arg(1 << 20);
+
+}  // namespace
+}  // namespace udra

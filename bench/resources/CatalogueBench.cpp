@@ -1,0 +1,195 @@
+// Catalogue figures: loading a generated 1,000,000-entry FileList.dat against
+// reading and hashing the same file, lookups of random keys, and the walk of a
+// 10,000-entry folder.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "resources/FileList.h"
+#include "resources/PathRules.h"
+#include "util/Md5.h"
+
+namespace udra {
+namespace {
+
+constexpr int kEntries = 1000000;
+constexpr int kBigFolderEntries = 10000;
+
+struct Catalogue {
+  std::string path;
+  std::string shuffledPath;
+  std::vector<std::string> keys;
+};
+
+std::string HexDigits(std::mt19937_64& rng) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s(32, '0');
+  for (char& c : s) c = kHex[rng() & 15];
+  return s;
+}
+
+// Realistic paths: top folders, two levels of sub-folders with folder entries,
+// a fifth of the folders stored as packages, and one folder of 10,000 files.
+const Catalogue& Generated() {
+  static Catalogue catalogue = [] {
+    Catalogue c;
+    c.path = std::string(UDRA_BINARY_DIR) + "/bench-FileList.dat";
+    c.shuffledPath = std::string(UDRA_BINARY_DIR) + "/bench-FileList-shuffled.dat";
+    std::mt19937_64 rng(42);
+    std::vector<std::string> lines;
+    lines.reserve(kEntries);
+    auto add = [&](const std::string& key, int32_t size, const std::string& package) {
+      const std::string line = key + "|" + std::to_string(size) + "|" + std::to_string(size / 2 + 17) + "|" +
+                               HexDigits(rng) + "|" + HexDigits(rng) + "|res/v1.0.3|" + (package.empty() ? ":" : package);
+      lines.push_back(line);
+      c.keys.push_back(key);
+    };
+    add("Data", -1, "");
+    add("Data\\Big", -1, "");
+    for (int i = 0; i < kBigFolderEntries; ++i) {
+      char name[64];
+      std::snprintf(name, sizeof name, "Data\\Big\\item_%05d.dat", i);
+      add(name, int32_t(rng() % 100000), "");
+    }
+    static const char* kTops[] = {"Models", "Textures", "Sound", "Maps", "Scripts", "UI"};
+    static const char* kExt[] = {".mdl", ".dds", ".ogg", ".map", ".lua", ".xml"};
+    int top = 0;
+    while (int(lines.size()) < kEntries) {
+      const std::string topName = kTops[top % 6];
+      add(topName + std::to_string(top / 6), -1, "");
+      for (int region = 0; region < 40 && int(lines.size()) < kEntries; ++region) {
+        char folder[96];
+        std::snprintf(folder, sizeof folder, "%s%d\\Region%03d", topName.c_str(), top / 6, region);
+        const bool packaged = region % 5 == 0;
+        const std::string package = packaged ? std::string(folder) + ".pack" : "";
+        add(folder, -1, package);
+        for (int file = 0; file < 600 && int(lines.size()) < kEntries; ++file) {
+          char name[160];
+          std::snprintf(name, sizeof name, "%s\\Set%02d\\file_%04d%s", folder, file / 50, file, kExt[top % 6]);
+          add(name, int32_t(rng() % 1000000), package);
+        }
+      }
+      ++top;
+    }
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    platform::WriteWholeFile(c.path, text.data(), text.size());
+    std::shuffle(lines.begin(), lines.end(), rng);
+    text.clear();
+    for (const auto& l : lines) text += l + "\r\n";
+    platform::WriteWholeFile(c.shuffledPath, text.data(), text.size());
+    return c;
+  }();
+  return catalogue;
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+void BM_Baseline_ReadAndMd5(benchmark::State& state) {
+  const std::string& path = Generated().path;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string data;
+    platform::ReadWholeFile(path, data);
+    benchmark::DoNotOptimize(Md5::HexDigest(data.data(), data.size()));
+    bytes = data.size();
+  }
+  state.SetBytesProcessed(int64_t(bytes) * state.iterations());
+  state.SetItemsProcessed(int64_t(kEntries) * state.iterations());
+}
+BENCHMARK(BM_Baseline_ReadAndMd5)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void LoadBench(benchmark::State& state, const std::string& path) {
+  size_t entries = 0;
+  double kib = 0;
+  double held = 0;
+  for (auto _ : state) {
+    const long before = ResidentKiB();
+    FileList list;
+    if (!list.load(path)) state.SkipWithError("load failed");
+    kib = std::max(kib, double(ResidentKiB() - before));
+    entries = list.entryCount();
+    held = double(list.memoryBytes());
+  }
+  state.SetItemsProcessed(int64_t(entries) * state.iterations());
+  state.counters["entries"] = double(entries);
+  state.counters["resident_bytes_per_entry"] = kib * 1024.0 / double(entries ? entries : 1);
+  state.counters["held_bytes_per_entry"] = held / double(entries ? entries : 1);
+}
+
+void BM_LoadFileList(benchmark::State& state) { LoadBench(state, Generated().path); }
+BENCHMARK(BM_LoadFileList)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_LoadFileList_Shuffled(benchmark::State& state) { LoadBench(state, Generated().shuffledPath); }
+BENCHMARK(BM_LoadFileList_Shuffled)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+struct Loaded {
+  FileList list;
+  std::vector<std::string> probes;
+  Loaded() {
+    list.load(Generated().path);
+    std::mt19937 rng(7);
+    const auto& keys = Generated().keys;
+    for (int i = 0; i < 4096; ++i) {
+      std::string key = keys[rng() % keys.size()];
+      if (i % 2) std::transform(key.begin(), key.end(), key.begin(), [](char c) { return char(std::tolower(c)); });
+      probes.push_back(key);
+    }
+  }
+};
+
+const Loaded& LoadedCatalogue() {
+  static Loaded loaded;
+  return loaded;
+}
+
+void BM_LookupRandomKey(benchmark::State& state) {
+  const Loaded& l = LoadedCatalogue();
+  size_t i = 0;
+  for (auto _ : state) {
+    int32_t size;
+    benchmark::DoNotOptimize(l.list.size(l.probes[i++ & 4095], size));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LookupRandomKey);
+
+void BM_LookupRandomKey_Normalized(benchmark::State& state) {
+  const Loaded& l = LoadedCatalogue();
+  size_t i = 0;
+  for (auto _ : state) {
+    int32_t size;
+    benchmark::DoNotOptimize(l.list.size(NormalizePath(l.probes[i++ & 4095].c_str()).view(), size));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LookupRandomKey_Normalized);
+
+void BM_WalkFolderOf10000(benchmark::State& state) {
+  const Loaded& l = LoadedCatalogue();
+  size_t n = 0;
+  for (auto _ : state) {
+    std::vector<std::string> keys;
+    l.list.entriesBelow("Data\\Big", keys);
+    n = keys.size();
+  }
+  if (n != size_t(kBigFolderEntries)) state.SkipWithError("wrong walk");
+  state.SetItemsProcessed(int64_t(n) * state.iterations());
+}
+BENCHMARK(BM_WalkFolderOf10000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace udra
