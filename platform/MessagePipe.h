@@ -24,7 +24,10 @@ enum class IoStatus { Done, Pending, Failed };
 
 class MessagePipe {
  public:
+  // The longest message a read accepts (one host record).
   static constexpr size_t kMaxMessageSize = 823;
+  // The longest message a write sends; the peer's read decides what it takes.
+  static constexpr size_t kMaxWriteSize = 4096;
 
   // One attempt to open the pipe of `key` (no waiting for the server); null
   // when it does not exist or cannot be opened, with the error in *error.
@@ -42,7 +45,7 @@ class MessagePipe {
   // ended yet, Failed for a broken pipe or an over-long message.
   virtual IoStatus ReadResult(const uint8_t** data, size_t* size) = 0;
 
-  // Writes one message of 1 to kMaxMessageSize bytes (copied). Done: all
+  // Writes one message of 1 to kMaxWriteSize bytes (copied). Done: all
   // bytes were taken at once and nothing will be signalled. Pending:
   // writeCompletion() will be signalled when it ends; no other write may be
   // started before. Failed: see error().

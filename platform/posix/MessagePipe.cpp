@@ -79,7 +79,7 @@ class SocketPipe : public MessagePipe {
   }
 
   IoStatus StartWrite(const void* data, size_t size) override {
-    if (!data || size == 0 || size > kMaxMessageSize) return Refuse(EINVAL), IoStatus::Failed;
+    if (!data || size == 0 || size > kMaxWriteSize) return Refuse(EINVAL), IoStatus::Failed;
     if (writeState_ == State::Outstanding) return Refuse(EBUSY), IoStatus::Failed;
     memcpy(writeBuffer_, data, size);
     writeSize_ = size;
@@ -181,7 +181,7 @@ class SocketPipe : public MessagePipe {
   State writeState_ = State::Idle;
   int writeError_ = 0;
   size_t writeSize_ = 0;
-  uint8_t writeBuffer_[kMaxMessageSize];
+  uint8_t writeBuffer_[kMaxWriteSize];
 };
 
 class SocketServer : public PipeServer {

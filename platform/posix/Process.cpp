@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +15,16 @@ extern char** environ;
 
 namespace udra::platform {
 namespace {
+
+// Called through syscall(): the C library's declarations are not usable
+// from C++ on every version.
+int PidfdOpen(pid_t pid) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+int PidfdKill(int pidfd) {
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+}
 
 class PosixProcess : public Process {
  public:
@@ -45,7 +55,7 @@ class PosixProcess : public Process {
 
   bool Terminate() override {
     if (reaped_) return false;
-    if (pidfd_ >= 0) return pidfd_send_signal(pidfd_, SIGKILL, nullptr, 0) == 0;
+    if (pidfd_ >= 0) return PidfdKill(pidfd_) == 0;
     return kill(pid_, SIGKILL) == 0;
   }
 
@@ -88,7 +98,7 @@ std::unique_ptr<Process> Process::Launch(const std::string& path, const std::str
   const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   if (r != 0) return nullptr;
-  const int pidfd = pidfd_open(pid, 0);  // -1 on old kernels: then waitpid polling
+  const int pidfd = PidfdOpen(pid);  // -1 on old kernels: then waitpid polling
   return std::make_unique<PosixProcess>(pid, pidfd);
 }
 

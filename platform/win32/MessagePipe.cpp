@@ -75,7 +75,7 @@ class NamedPipe : public MessagePipe {
   }
 
   IoStatus StartWrite(const void* data, size_t size) override {
-    if (!data || size == 0 || size > kMaxMessageSize) return Refuse(ERROR_INVALID_PARAMETER), IoStatus::Failed;
+    if (!data || size == 0 || size > kMaxWriteSize) return Refuse(ERROR_INVALID_PARAMETER), IoStatus::Failed;
     if (writePending_) return Refuse(ERROR_BUSY), IoStatus::Failed;
     memcpy(writeBuffer_, data, size);
     memset(&writeOv_, 0, sizeof writeOv_);
@@ -132,7 +132,7 @@ class NamedPipe : public MessagePipe {
   bool readArmed_ = false;
   bool writePending_ = false;
   uint8_t readBuffer_[kMaxMessageSize];
-  uint8_t writeBuffer_[kMaxMessageSize];
+  uint8_t writeBuffer_[kMaxWriteSize];
 };
 
 // Keeps one pipe instance listening at all times, so that a client's
