@@ -67,7 +67,7 @@ int ConfigureConnection(Database& db) {
 int CreateSchema(Database& db) {
   // Larger pages keep the chains of overflow pages that hold big entries
   // short; this only takes effect before the first table is created.
-  int rc = db.Exec("PRAGMA page_size=8192");
+  int rc = db.Exec("PRAGMA page_size=16384");
   if (rc != SQLITE_OK) return rc;
   std::string sql =
       "BEGIN IMMEDIATE;"

@@ -31,6 +31,9 @@ std::vector<uint8_t> ReadAll(IZav& zav, const char* name) {
   return out;
 }
 
+// The store's page size; damage below is placed by page.
+constexpr long kPage = 16384;
+
 void Overwrite(const std::string& path, long offset, size_t count, char byte) {
   std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
   f.seekp(offset);
@@ -93,7 +96,7 @@ TEST(Store, UnusableStoresReportTheirCodeAndRebuild) {
          ASSERT_TRUE(zav.Create(d.Store().c_str(), 0, 0));
          for (int i = 0; i < 2000; ++i) Put(zav, "entry-" + std::to_string(i), MakeContent(i, 1, 64));
          zav.Close();
-         Overwrite(d.Database(), 8192, 8192 * 8, '\x5a');  // the table's and index's pages
+         Overwrite(d.Database(), kPage, kPage * 8, '\x5a');  // the table's and index's pages
        }},
       {"other format version", kZavErrVersion,
        [](const TempDir& d) {
@@ -276,7 +279,7 @@ TEST(Store, DamageFoundWhileReadingMakesTheNextLoadRebuild) {
     ASSERT_TRUE(Put(zav, "big", MakeContent(7, 1, 4 << 20)));
   }
   // The entry's overflow pages, past the table and index pages.
-  Overwrite(dir.Database(), 8192 * 40, 8192 * 100, '\x7f');
+  Overwrite(dir.Database(), kPage * 20, kPage * 100, '\x7f');
   ZavStore zav;
   ASSERT_TRUE(zav.Load(dir.Store().c_str()));
   EXPECT_TRUE(ReadAll(zav, "big").empty());
