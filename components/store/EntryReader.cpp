@@ -11,8 +11,7 @@ ZavErrorCode EntryReader::Open(const std::string& databasePath) {
   std::lock_guard<std::mutex> lock(mutex_);
   int rc = db_.Open(databasePath, SQLITE_OPEN_READWRITE);
   if (rc == SQLITE_OK) rc = ConfigureConnection(db_);
-  ZavErrorCode code = ErrorCodeOf(rc);
-  if (rc == SQLITE_OK) code = VerifySchema(db_, rc);
+  ZavErrorCode code = rc == SQLITE_OK ? VerifySchema(db_, rc) : LoadFailureOf(rc);
   if (code == kZavOk) code = Prepare();
   if (code == kZavOk && db_.Exec("PRAGMA query_only=1") != SQLITE_OK) code = kZavErrIo;
   if (code != kZavOk) {

@@ -1,5 +1,6 @@
 #include "components/store/StoreSchema.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace udra::store {
@@ -8,7 +9,14 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+
 }  // namespace
+
+ZavErrorCode LoadFailureOf(int sqliteResult) {
+  if ((sqliteResult & 0xFF) == SQLITE_IOERR) return kZavErrUnreadable;
+  ZavErrorCode code = ErrorCodeOf(sqliteResult);
+  return code == kZavErrIo ? kZavErrDamaged : code;
+}
 
 ZavErrorCode ErrorCodeOf(int sqliteResult) {
   switch (sqliteResult & 0xFF) {
@@ -90,7 +98,7 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   int64_t version = 0;
   sqliteResult = db.QueryInt64("PRAGMA application_id", applicationId);
   if (sqliteResult == SQLITE_OK) sqliteResult = db.QueryInt64("PRAGMA user_version", version);
-  if (sqliteResult != SQLITE_OK) return ErrorCodeOf(sqliteResult);
+  if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
   // Another program's database, or an empty one, is no store: damaged. Our
   // mark with another version is a store of another format.
   if (applicationId != kStoreApplicationId) return kZavErrDamaged;
@@ -99,25 +107,17 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   sqlite3_stmt* stmt = nullptr;
   sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT id, name, size, data FROM entries LIMIT 0", -1, &stmt, nullptr);
   sqlite3_finalize(stmt);
-  if (sqliteResult != SQLITE_OK) {
-    // A missing table or column is damage; a failure to read is reported as such.
-    ZavErrorCode code = ErrorCodeOf(sqliteResult);
-    return code == kZavErrIo ? kZavErrDamaged : code;
-  }
+  if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
 
-  int64_t inTable = 0;
-  int64_t inIndex = 0;
-  sqliteResult = db.QueryInt64("SELECT count(size) FROM entries NOT INDEXED", inTable);
-  if (sqliteResult == SQLITE_OK) {
-    sqliteResult = db.QueryInt64("SELECT count(*) FROM entries INDEXED BY entries_by_name", inIndex);
-  }
-  if (sqliteResult != SQLITE_OK) {
-    ZavErrorCode code = ErrorCodeOf(sqliteResult);
-    return code == kZavErrIo ? kZavErrDamaged : code;
-  }
-  if (inTable != inIndex) {
-    sqliteResult = SQLITE_CORRUPT;
-    return kZavErrDamaged;
+  // The name index is small (names only) and is what every lookup descends;
+  // the table itself is only probed at both ends, since its leaf pages also
+  // hold the first part of every entry's bytes and walking them would read a
+  // large part of the store at each start.
+  int64_t value = 0;
+  for (const char* sql : {"SELECT count(*) FROM entries INDEXED BY entries_by_name",
+                          "SELECT ifnull(max(id), 0) FROM entries", "SELECT ifnull(min(id), 0) FROM entries"}) {
+    sqliteResult = db.QueryInt64(sql, value);
+    if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
   }
   return kZavOk;
 }

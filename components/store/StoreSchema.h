@@ -19,6 +19,12 @@ constexpr int32_t kStoreFormatVersion = 1;
 // The store's code for an SQLite result code.
 ZavErrorCode ErrorCodeOf(int sqliteResult);
 
+// The store's code for a failure while opening or checking a store for use:
+// a missing table, column or index is damage, a file that cannot be read is
+// unreadable (both cured by a rebuild); busy stays busy, so a store another
+// process holds is never rebuilt.
+ZavErrorCode LoadFailureOf(int sqliteResult);
+
 // Settings every connection gets: WAL journal, a busy wait, synchronous
 // NORMAL. With WAL, NORMAL never loses or tears a committed entry when a
 // process dies; after a power loss the last commits may be missing, but the
@@ -29,8 +35,9 @@ int ConfigureConnection(Database& db);
 int CreateSchema(Database& db);
 
 // Checks a store opened for use: header marks, format version, the table's
-// shape and a walk over the table's and the index's pages (not the entries'
-// bytes, so the cost grows with the number of entries, not their size).
+// shape, a walk over the name index and a probe of the table. The cost grows
+// with the number of names, never with the entries' bytes; damage inside an
+// entry shows when it is read, and leaves the damage marker then.
 // Returns kZavOk, kZavErrDamaged, kZavErrVersion, or another code when the
 // database could not be read at all; `sqliteResult` gets the engine's code of
 // the failure.
