@@ -44,23 +44,27 @@ inline void EncryptHalves(const TeaKey& key, uint32_t& y, uint32_t& z) {
 }
 
 // Decryption of different CBC blocks is independent, so blocks are taken in
-// groups: two 4-lane vectors (GCC/Clang vector extensions, plain scalar code
-// where the target has no vector unit) give the compiler eight independent
-// chains to interleave.
+// groups of kVectors 4-lane vectors (GCC/Clang vector extensions; plain scalar
+// code where the target has no vector unit), which gives the compiler
+// independent chains to interleave. Eight vectors measured fastest on SSE2
+// (about 5x the block-at-a-time speed; bench/codec).
 using U32x4 = uint32_t __attribute__((vector_size(16)));
 constexpr size_t kLanes = 4;
-constexpr size_t kGroup = 2 * kLanes;
+constexpr size_t kVectors = 8;
+constexpr size_t kGroup = kVectors * kLanes;
 
-void DecryptGroup(const TeaKey& key, U32x4& y0, U32x4& z0, U32x4& y1, U32x4& z1) {
+void DecryptGroup(const TeaKey& key, U32x4 (&y)[kVectors], U32x4 (&z)[kVectors]) {
   const U32x4 k0 = U32x4{} + key.k[0], k1 = U32x4{} + key.k[1];
   const U32x4 k2 = U32x4{} + key.k[2], k3 = U32x4{} + key.k[3];
   uint32_t sum = kDecryptSum;
   for (int r = 0; r < kRounds; ++r) {
     const U32x4 s = U32x4{} + sum;
-    z0 -= ((y0 << 4) + k2) ^ (y0 + s) ^ ((y0 >> 5) + k3);
-    z1 -= ((y1 << 4) + k2) ^ (y1 + s) ^ ((y1 >> 5) + k3);
-    y0 -= ((z0 << 4) + k0) ^ (z0 + s) ^ ((z0 >> 5) + k1);
-    y1 -= ((z1 << 4) + k0) ^ (z1 + s) ^ ((z1 >> 5) + k1);
+#pragma GCC unroll 8
+    for (size_t v = 0; v < kVectors; ++v)
+      z[v] -= ((y[v] << 4) + k2) ^ (y[v] + s) ^ ((y[v] >> 5) + k3);
+#pragma GCC unroll 8
+    for (size_t v = 0; v < kVectors; ++v)
+      y[v] -= ((z[v] << 4) + k0) ^ (z[v] + s) ^ ((z[v] >> 5) + k1);
     sum -= kDelta;
   }
 }
@@ -104,28 +108,30 @@ void TeaCbcDecrypt(const TeaKey& key, const uint8_t* in, uint8_t* out, size_t bl
   uint32_t prevY = 0, prevZ = 0;
   size_t b = 0;
   for (; b + kGroup <= blocks; b += kGroup, in += 8 * kGroup, out += 8 * kGroup) {
-    uint32_t cy[kGroup], cz[kGroup];
+    uint32_t cy[kGroup + 1], cz[kGroup + 1];  // [0] is the previous block
+    cy[0] = prevY;
+    cz[0] = prevZ;
     for (size_t i = 0; i < kGroup; ++i) {
-      cy[i] = LoadBe32(in + 8 * i);
-      cz[i] = LoadBe32(in + 8 * i + 4);
+      cy[i + 1] = LoadBe32(in + 8 * i);
+      cz[i + 1] = LoadBe32(in + 8 * i + 4);
     }
-    U32x4 y0 = {cy[0], cy[1], cy[2], cy[3]}, z0 = {cz[0], cz[1], cz[2], cz[3]};
-    U32x4 y1 = {cy[4], cy[5], cy[6], cy[7]}, z1 = {cz[4], cz[5], cz[6], cz[7]};
-    DecryptGroup(key, y0, z0, y1, z1);
-    const U32x4 py0 = {prevY, cy[0], cy[1], cy[2]}, pz0 = {prevZ, cz[0], cz[1], cz[2]};
-    const U32x4 py1 = {cy[3], cy[4], cy[5], cy[6]}, pz1 = {cz[3], cz[4], cz[5], cz[6]};
-    y0 ^= py0;
-    z0 ^= pz0;
-    y1 ^= py1;
-    z1 ^= pz1;
-    for (size_t i = 0; i < kLanes; ++i) {
-      StoreBe32(out + 8 * i, y0[i]);
-      StoreBe32(out + 8 * i + 4, z0[i]);
-      StoreBe32(out + 8 * (i + kLanes), y1[i]);
-      StoreBe32(out + 8 * (i + kLanes) + 4, z1[i]);
+    U32x4 y[kVectors], z[kVectors];
+    for (size_t v = 0; v < kVectors; ++v) {
+      for (size_t l = 0; l < kLanes; ++l) {
+        y[v][l] = cy[1 + v * kLanes + l];
+        z[v][l] = cz[1 + v * kLanes + l];
+      }
     }
-    prevY = cy[kGroup - 1];
-    prevZ = cz[kGroup - 1];
+    DecryptGroup(key, y, z);
+    for (size_t v = 0; v < kVectors; ++v) {
+      for (size_t l = 0; l < kLanes; ++l) {
+        const size_t i = v * kLanes + l;
+        StoreBe32(out + 8 * i, y[v][l] ^ cy[i]);
+        StoreBe32(out + 8 * i + 4, z[v][l] ^ cz[i]);
+      }
+    }
+    prevY = cy[kGroup];
+    prevZ = cz[kGroup];
   }
   for (; b < blocks; ++b, in += 8, out += 8) {
     const uint32_t cy = LoadBe32(in), cz = LoadBe32(in + 4);

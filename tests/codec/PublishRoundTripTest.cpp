@@ -52,7 +52,7 @@ std::map<std::string, Line> ParseFileList(const std::string& text) {
     for (auto& c : cols) c = Trim(c);
     EXPECT_EQ(cols.size(), 7u) << trimmed;
     if (cols.size() != 7) continue;
-    Line l{cols[0], std::atoll(cols[1].c_str()), std::atoll(cols[2].c_str()), cols[3], cols[4],
+    Line l{cols[0], std::atoll(cols[1].c_str()),  std::atoll(cols[2].c_str()), cols[3], cols[4],
            cols[5], cols[6] == ":" ? "" : cols[6]};
     lines.emplace(l.name, l);
   }
@@ -60,7 +60,8 @@ std::map<std::string, Line> ParseFileList(const std::string& text) {
 }
 
 std::string Slashes(std::string s) {
-  for (char& c : s) if (c == '\\') c = '/';
+  for (char& c : s)
+    if (c == '\\') c = '/';
   return s;
 }
 
@@ -151,7 +152,8 @@ TEST_F(PublishRoundTrip, EveryFileDecodesToItsBytesAndDigest) {
     EXPECT_EQ(line.digest, Md5::HexDigest(original.data(), original.size()));
 
     const std::string download = line.packageName.empty() ? key : line.packageName;
-    const Bytes fetched = ReadFileBytes(out_ + "/res/v1/" + Slashes(platform::AnsiToUtf8(download)));
+    const Bytes fetched =
+        ReadFileBytes(out_ + "/res/v1/" + Slashes(platform::AnsiToUtf8(download)));
     EXPECT_EQ(line.packedSize, (long long)fetched.size()) << name;
     EXPECT_EQ(line.packedDigest, Md5::HexDigest(fetched.data(), fetched.size())) << name;
 

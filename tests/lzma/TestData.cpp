@@ -8,7 +8,8 @@ std::vector<uint8_t> TextData(size_t size) {
   static const char kWords[] =
       "the quick brown fox jumps over the lazy dog while resources load from the archive ";
   std::vector<uint8_t> out(size);
-  for (size_t i = 0; i < size; ++i) out[i] = uint8_t(kWords[(i * 7 + i / 13) % (sizeof(kWords) - 1)]);
+  for (size_t i = 0; i < size; ++i)
+    out[i] = uint8_t(kWords[(i * 7 + i / 13) % (sizeof(kWords) - 1)]);
   return out;
 }
 

@@ -51,7 +51,8 @@ int WrapCommand(const std::string& in, const std::string& out) {
   std::string error;
   if (!udra::publish::WrapLzma86(stream, stored, error)) return Fail(error + ": " + in);
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
-  if (file) file.write(reinterpret_cast<const char*>(stored.data()), std::streamsize(stored.size()));
+  if (file)
+    file.write(reinterpret_cast<const char*>(stored.data()), std::streamsize(stored.size()));
   if (!file || (file.close(), !file)) return Fail("cannot write " + out);
   return 0;
 }
@@ -65,10 +66,14 @@ bool ParseLevel(const char* text, int& level) {
 }
 
 bool ParseFilter(const std::string& text, int& mode) {
-  if (text == "none") mode = udra::lzma86::kFilterNone;
-  else if (text == "x86") mode = udra::lzma86::kFilterX86;
-  else if (text == "auto") mode = udra::lzma86::kFilterAuto;
-  else return false;
+  if (text == "none")
+    mode = udra::lzma86::kFilterNone;
+  else if (text == "x86")
+    mode = udra::lzma86::kFilterX86;
+  else if (text == "auto")
+    mode = udra::lzma86::kFilterAuto;
+  else
+    return false;
   return true;
 }
 
