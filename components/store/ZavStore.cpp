@@ -34,11 +34,17 @@ void ZavStore::DeletingDestructor(unsigned int flags) {
 }
 
 bool ZavStore::Exists(const char* path) {
-  return IsValidFolder(path) && IsRegularFile(StorePaths(path).database);
+  return Guarded(false, [&] { return IsValidFolder(path) && IsRegularFile(StorePaths(path).database); });
 }
 
 bool ZavStore::Load(const char* path) {
-  std::lock_guard<std::mutex> lock(lifecycle_);
+  return Guarded(false, [&] {
+    std::lock_guard<std::mutex> lock(lifecycle_);
+    return LoadLocked(path);
+  });
+}
+
+bool ZavStore::LoadLocked(const char* path) {
   CloseLocked();
   if (!IsValidFolder(path)) {
     errors_.Fail(kZavErrArgument);
@@ -53,7 +59,13 @@ bool ZavStore::Load(const char* path) {
 }
 
 bool ZavStore::Create(const char* path, int32_t flag, uint32_t reservedSize) {
-  std::lock_guard<std::mutex> lock(lifecycle_);
+  return Guarded(false, [&] {
+    std::lock_guard<std::mutex> lock(lifecycle_);
+    return CreateLocked(path, flag, reservedSize);
+  });
+}
+
+bool ZavStore::CreateLocked(const char* path, int32_t flag, uint32_t reservedSize) {
   CloseLocked();
   if (!IsValidFolder(path) || (flag != kZavCreateNew && flag != kZavCreateRebuild)) {
     errors_.Fail(kZavErrArgument);
@@ -125,9 +137,11 @@ bool ZavStore::OpenExisting(const StorePaths& paths) {
 }
 
 bool ZavStore::Close() {
-  std::lock_guard<std::mutex> lock(lifecycle_);
-  CloseLocked();
-  return true;
+  return Guarded(true, [&] {
+    std::lock_guard<std::mutex> lock(lifecycle_);
+    CloseLocked();
+    return true;
+  });
 }
 
 void ZavStore::CloseLocked() {
@@ -144,34 +158,42 @@ bool ZavStore::CheckName(const char* name) {
 }
 
 bool ZavStore::HasEntry(const char* name) {
-  EntryRef ref;
-  return CheckName(name) && reader_.Lookup(name, ref);
+  return Guarded(false, [&] {
+    EntryRef ref;
+    return CheckName(name) && reader_.Lookup(name, ref);
+  });
 }
 
 int32_t ZavStore::GetEntrySizeByName(const char* name) {
-  EntryRef ref;
-  return CheckName(name) && reader_.Lookup(name, ref) ? ref.size : -1;
+  return Guarded(-1, [&] {
+    EntryRef ref;
+    return CheckName(name) && reader_.Lookup(name, ref) ? ref.size : -1;
+  });
 }
 
 int32_t ZavStore::OpenEntry(const char* name, int32_t /*mode*/, int32_t /*flags*/) {
-  EntryRef ref;
-  if (!CheckName(name) || !reader_.Lookup(name, ref)) return -1;
-  return handles_.Add(std::move(ref));
+  return Guarded(-1, [&] {
+    EntryRef ref;
+    if (!CheckName(name) || !reader_.Lookup(name, ref)) return -1;
+    return handles_.Add(std::move(ref));
+  });
 }
 
 int32_t ZavStore::GetEntrySize(int32_t handle) {
-  EntryRef ref;
-  if (handles_.Find(handle, ref)) return ref.size;
-  errors_.Fail(kZavErrArgument);
-  return -1;
+  return Guarded(-1, [&] {
+    EntryRef ref;
+    if (handles_.Find(handle, ref)) return ref.size;
+    errors_.Fail(kZavErrArgument);
+    return -1;
+  });
 }
 
 bool ZavStore::ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) {
-  return ReadByHandle(handle, 0, buffer, inoutSize, true);
+  return Guarded(false, [&] { return ReadByHandle(handle, 0, buffer, inoutSize, true); });
 }
 
 bool ZavStore::ReadEntryAt(int32_t handle, uint32_t offset, void* buffer, uint32_t* inoutSize) {
-  return ReadByHandle(handle, offset, buffer, inoutSize, false);
+  return Guarded(false, [&] { return ReadByHandle(handle, offset, buffer, inoutSize, false); });
 }
 
 bool ZavStore::ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint32_t* inoutSize, bool whole) {
@@ -193,23 +215,37 @@ bool ZavStore::ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint3
 }
 
 bool ZavStore::PutEntry(const char* name, const void* data, uint32_t size) {
-  ZavEntryData entry{name, data, size};
-  return writer_.Put(&entry, 1);
+  return Guarded(false, [&] {
+    ZavEntryData entry{name, data, size};
+    return writer_.Put(&entry, 1);
+  });
 }
 
-bool ZavStore::PutEntries(const ZavEntryData* entries, uint32_t count) { return writer_.Put(entries, count); }
+bool ZavStore::PutEntries(const ZavEntryData* entries, uint32_t count) {
+  return Guarded(false, [&] { return writer_.Put(entries, count); });
+}
 
 bool ZavStore::PutEntryFromFile(const char* name, const char* filePath) {
-  return writer_.PutFromFile(name, filePath);
+  return Guarded(false, [&] { return writer_.PutFromFile(name, filePath); });
 }
 
-bool ZavStore::RemoveEntry(const char* name) { return writer_.Remove(name); }
+bool ZavStore::RemoveEntry(const char* name) {
+  return Guarded(false, [&] { return writer_.Remove(name); });
+}
 
-bool ZavStore::Checkpoint() { return writer_.Checkpoint(); }
+bool ZavStore::Checkpoint() {
+  return Guarded(false, [&] { return writer_.Checkpoint(); });
+}
 
-int32_t ZavStore::GetEntryCount() { return reader_.Count(); }
+int32_t ZavStore::GetEntryCount() {
+  return Guarded(-1, [&] { return reader_.Count(); });
+}
 
 int32_t ZavStore::ListEntries(ZavListCallback callback, void* context) {
+  return Guarded(-1, [&] { return ListLocked(callback, context); });
+}
+
+int32_t ZavStore::ListLocked(ZavListCallback callback, void* context) {
   if (callback == nullptr) {
     errors_.Fail(kZavErrArgument);
     return -1;

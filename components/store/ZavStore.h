@@ -50,6 +50,24 @@ class ZavStore final : public IZav {
   int32_t GetErrorCode(int32_t which) override;
 
  private:
+  // Runs one operation; an exception (only an allocation failure can raise
+  // one) becomes the operation's failure result, never the caller's problem.
+  template <typename R, typename F>
+  R Guarded(R failure, F&& body) noexcept {
+    try {
+      return body();
+    } catch (...) {
+      try {
+        errors_.Fail(kZavErrIo);
+      } catch (...) {
+      }
+      return failure;
+    }
+  }
+
+  bool CreateLocked(const char* path, int32_t flag, uint32_t reservedSize);
+  bool LoadLocked(const char* path);
+  int32_t ListLocked(ZavListCallback callback, void* context);
   bool OpenExisting(const StorePaths& paths);
   bool BuildNew(const StorePaths& paths);
   void CloseLocked();
