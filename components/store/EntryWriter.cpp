@@ -17,7 +17,9 @@ namespace udra::store {
 namespace {
 
 constexpr uint32_t kMaxEntrySize = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
-constexpr size_t kFileChunk = 1 << 20;
+// Entries up to this size are bound whole; larger ones are written in chunks.
+constexpr uint32_t kDirectInsertLimit = 256 * 1024;
+constexpr uint32_t kChunk = 1 << 20;
 
 class FileDescriptor {
  public:
@@ -105,6 +107,12 @@ void EntryWriter::Rollback() {
 }
 
 bool EntryWriter::Insert(const char* name, const void* data, uint32_t size) {
+  if (size > kDirectInsertLimit) {
+    // Large entries are written into a reserved blob: binding them whole would
+    // make SQLite build a record as large as the entry first.
+    const char* bytes = static_cast<const char*>(data);
+    return InsertStreamed(name, size, [bytes](uint32_t offset, uint32_t) { return bytes + offset; });
+  }
   StatementScope scope(insert_);
   insert_.BindText(1, name);
   insert_.BindInt64(2, size);
@@ -158,14 +166,20 @@ bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen() || !Begin()) return false;
-  if (!InsertFromFile(name, fd.get(), static_cast<uint32_t>(st.st_size))) {
+  const uint32_t size = static_cast<uint32_t>(st.st_size);
+  std::vector<char> chunk(size < kChunk ? size : kChunk);
+  const int file = fd.get();
+  auto readNext = [&chunk, file](uint32_t, uint32_t n) -> const void* {
+    return ReadFully(file, chunk.data(), n) ? chunk.data() : nullptr;
+  };
+  if (!InsertStreamed(name, size, readNext)) {
     Rollback();
     return false;
   }
   return Commit();
 }
 
-bool EntryWriter::InsertFromFile(const char* name, int fd, uint32_t size) {
+bool EntryWriter::InsertStreamed(const char* name, uint32_t size, const ChunkSource& source) {
   {
     StatementScope scope(insert_);
     insert_.BindText(1, name);
@@ -180,16 +194,16 @@ bool EntryWriter::InsertFromFile(const char* name, int fd, uint32_t size) {
   if (size == 0) return true;
   sqlite3_blob* blob = nullptr;
   int rc = sqlite3_blob_open(db_.get(), "main", "entries", "data", sqlite3_last_insert_rowid(db_.get()), 1, &blob);
-  std::vector<char> chunk(size < kFileChunk ? size : kFileChunk);
   uint32_t done = 0;
   while (rc == SQLITE_OK && done < size) {
-    uint32_t n = size - done < chunk.size() ? size - done : static_cast<uint32_t>(chunk.size());
-    if (!ReadFully(fd, chunk.data(), n)) {
+    uint32_t n = size - done < kChunk ? size - done : kChunk;
+    const void* bytes = source(done, n);
+    if (bytes == nullptr) {
       sqlite3_blob_close(blob);
-      errors_.Fail(kZavErrIo);  // the file shrank or could not be read
+      errors_.Fail(kZavErrIo);  // the source file shrank or could not be read
       return false;
     }
-    rc = sqlite3_blob_write(blob, chunk.data(), static_cast<int>(n), static_cast<int>(done));
+    rc = sqlite3_blob_write(blob, bytes, static_cast<int>(n), static_cast<int>(done));
     done += n;
   }
   int closeRc = sqlite3_blob_close(blob);

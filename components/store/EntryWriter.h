@@ -7,6 +7,7 @@
 // small entries per second possible.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -38,7 +39,10 @@ class EntryWriter {
   bool Commit();
   void Rollback();
   bool Insert(const char* name, const void* data, uint32_t size);
-  bool InsertFromFile(const char* name, int fd, uint32_t size);
+  // The bytes at [offset, offset + n) of an entry being written; null when
+  // they cannot be had.
+  using ChunkSource = std::function<const void*(uint32_t offset, uint32_t n)>;
+  bool InsertStreamed(const char* name, uint32_t size, const ChunkSource& source);
 
   ErrorState& errors_;
   std::mutex mutex_;
