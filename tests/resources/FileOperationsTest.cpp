@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "resources/FileOperations.h"
@@ -328,6 +329,25 @@ TEST_F(FileOperationsTest, ReadAsksTheInterfaceForTheSize) {
   const int32_t h = m.OpenFile("Dir\\b.txt", "r");
   EXPECT_EQ(ReadAll(h), "abc");
   EXPECT_GE(m.openSizeQueries, 1);
+}
+
+TEST_F(FileOperationsTest, ThreadsShareTheCacheSafely) {
+  ASSERT_TRUE(m.SetCacheLimit(1));  // every last close drops the data
+  std::vector<std::thread> threads;
+  std::vector<int> bad(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t, &bad] {
+      for (int i = 0; i < 200; ++i) {
+        const int32_t h = m.OpenFile(t % 2 ? "Dir\\a.txt" : "Dir\\b.txt", "r");
+        if (ReadAll(h) != (t % 2 ? "0123456789" : "abc")) ++bad[t];
+        if (!m.CloseFile(h)) ++bad[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(bad, std::vector<int>(4, 0));
+  EXPECT_EQ(m.ops.openFileCount(), 0u);
+  EXPECT_EQ(m.ops.cacheBytes(), 0u);
 }
 
 }  // namespace
