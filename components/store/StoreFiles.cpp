@@ -96,6 +96,35 @@ void RemoveDatabaseFiles(const std::string& database) {
   RemoveIfPresent(database);
 }
 
+void DatabaseIdentity::Remember(const std::string& folder, const std::string& database) {
+  struct stat st;
+  std::lock_guard<std::mutex> lock(mutex_);
+  folder_ = folder;
+  database_ = database;
+  if (stat(database.c_str(), &st) == 0) {
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
+  } else {
+    database_.clear();
+  }
+}
+
+void DatabaseIdentity::Forget() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  folder_.clear();
+  database_.clear();
+}
+
+bool DatabaseIdentity::Replaced(std::string& folder) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (database_.empty()) return false;
+  struct stat st;
+  if (stat(database_.c_str(), &st) != 0) return false;
+  if (static_cast<uint64_t>(st.st_dev) == device_ && static_cast<uint64_t>(st.st_ino) == inode_) return false;
+  folder = folder_;
+  return true;
+}
+
 PublishResult PublishDatabase(const std::string& temporary, const std::string& database) {
   // link() never replaces an existing name, so a store that another process
   // published meanwhile is kept rather than pulled from under its users.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace udra::store {
@@ -43,6 +44,26 @@ bool RemoveStoreFiles(const StorePaths& paths);
 std::string TemporaryDatabasePath(const StorePaths& paths);
 // Removes a database file with its log and index files (best effort).
 void RemoveDatabaseFiles(const std::string& database);
+
+// Which file a store's database name referred to when the store was opened,
+// so that a store rebuilt by another process (a new file under the same name)
+// is noticed and followed rather than written into unseen.
+class DatabaseIdentity {
+ public:
+  void Remember(const std::string& folder, const std::string& database);
+  void Forget();
+  // True when the name now refers to another file than the one remembered;
+  // `folder` then gets the store's folder. False while the name refers to no
+  // file at all (a rebuild in progress).
+  bool Replaced(std::string& folder) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string folder_;
+  std::string database_;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+};
 
 enum class PublishResult { kPublished, kAlreadyThere, kFailed };
 // Gives the finished database `temporary` the store's database name unless a

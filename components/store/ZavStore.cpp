@@ -132,8 +132,18 @@ bool ZavStore::OpenExisting(const StorePaths& paths) {
     return false;
   }
   errors_.SetDamageMarker(paths.damagedMarker);
+  identity_.Remember(paths.folder, paths.database);
   errors_.Clear();
   return true;
+}
+
+void ZavStore::FollowReplacement() {
+  std::string folder;
+  if (!identity_.Replaced(folder)) return;
+  std::lock_guard<std::mutex> lock(lifecycle_);
+  if (!identity_.Replaced(folder)) return;  // another thread followed it already
+  CloseLocked();
+  OpenExisting(StorePaths(folder));
 }
 
 bool ZavStore::Close() {
@@ -145,6 +155,7 @@ bool ZavStore::Close() {
 }
 
 void ZavStore::CloseLocked() {
+  identity_.Forget();
   errors_.SetDamageMarker(std::string());
   reader_.Close();
   writer_.Close();
@@ -159,6 +170,7 @@ bool ZavStore::CheckName(const char* name) {
 
 bool ZavStore::HasEntry(const char* name) {
   return Guarded(false, [&] {
+    FollowReplacement();
     EntryRef ref;
     return CheckName(name) && reader_.Lookup(name, ref);
   });
@@ -166,6 +178,7 @@ bool ZavStore::HasEntry(const char* name) {
 
 int32_t ZavStore::GetEntrySizeByName(const char* name) {
   return Guarded(-1, [&] {
+    FollowReplacement();
     EntryRef ref;
     return CheckName(name) && reader_.Lookup(name, ref) ? ref.size : -1;
   });
@@ -173,6 +186,7 @@ int32_t ZavStore::GetEntrySizeByName(const char* name) {
 
 int32_t ZavStore::OpenEntry(const char* name, int32_t /*mode*/, int32_t /*flags*/) {
   return Guarded(-1, [&] {
+    FollowReplacement();
     EntryRef ref;
     if (!CheckName(name) || !reader_.Lookup(name, ref)) return -1;
     return handles_.Add(std::move(ref));
@@ -216,21 +230,31 @@ bool ZavStore::ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint3
 
 bool ZavStore::PutEntry(const char* name, const void* data, uint32_t size) {
   return Guarded(false, [&] {
+    FollowReplacement();
     ZavEntryData entry{name, data, size};
     return writer_.Put(&entry, 1);
   });
 }
 
 bool ZavStore::PutEntries(const ZavEntryData* entries, uint32_t count) {
-  return Guarded(false, [&] { return writer_.Put(entries, count); });
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.Put(entries, count);
+  });
 }
 
 bool ZavStore::PutEntryFromFile(const char* name, const char* filePath) {
-  return Guarded(false, [&] { return writer_.PutFromFile(name, filePath); });
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.PutFromFile(name, filePath);
+  });
 }
 
 bool ZavStore::RemoveEntry(const char* name) {
-  return Guarded(false, [&] { return writer_.Remove(name); });
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.Remove(name);
+  });
 }
 
 bool ZavStore::Checkpoint() {
@@ -238,7 +262,10 @@ bool ZavStore::Checkpoint() {
 }
 
 int32_t ZavStore::GetEntryCount() {
-  return Guarded(-1, [&] { return reader_.Count(); });
+  return Guarded(-1, [&] {
+    FollowReplacement();
+    return reader_.Count();
+  });
 }
 
 int32_t ZavStore::ListEntries(ZavListCallback callback, void* context) {

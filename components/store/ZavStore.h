@@ -4,7 +4,9 @@
 // Two processes use one store at once (the host writes, the game reads);
 // within a process the object may be called from several threads. Reads and
 // writes go through separate connections, each serialised by its own lock;
-// Create, Load and Close take both.
+// Create, Load and Close take both. When another process rebuilds the store
+// (a new database file under the same name), the next operation reopens it,
+// so nothing is written into the replaced file where no one would read it.
 #pragma once
 
 #include <mutex>
@@ -69,6 +71,8 @@ class ZavStore final : public IZav {
   bool LoadLocked(const char* path);
   int32_t ListLocked(ZavListCallback callback, void* context);
   bool OpenExisting(const StorePaths& paths);
+  // Reopens the store when another process rebuilt it since it was opened.
+  void FollowReplacement();
   bool BuildNew(const StorePaths& paths);
   void CloseLocked();
   bool ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint32_t* inoutSize, bool whole);
@@ -77,6 +81,7 @@ class ZavStore final : public IZav {
   std::mutex lifecycle_;
   ErrorState errors_;
   HandleTable handles_;
+  DatabaseIdentity identity_;
   EntryReader reader_;
   EntryWriter writer_;
 };

@@ -292,6 +292,20 @@ TEST(Store, DamageFoundWhileReadingMakesTheNextLoadRebuild) {
   EXPECT_TRUE(zav.Load(dir.Store().c_str()));
 }
 
+// The host keeps its store open while the game rebuilds it: the host's
+// writes must land in the new store, where the game looks.
+TEST(Store, AnOpenStoreFollowsARebuildByAnotherUser) {
+  TempDir dir;
+  ZavStore writer;
+  ZavStore game;
+  ASSERT_TRUE(writer.Create(dir.Store().c_str(), 0, 0));
+  ASSERT_TRUE(Put(writer, "old", MakeContent(1, 1, 10)));
+  ASSERT_TRUE(game.Create(dir.Store().c_str(), kZavCreateRebuild, 0));
+  EXPECT_TRUE(Put(writer, "new", MakeContent(2, 1, 10)));
+  EXPECT_TRUE(game.HasEntry("new"));
+  EXPECT_FALSE(writer.HasEntry("old"));
+}
+
 TEST(Store, ThreadsOfOneProcessShareAStore) {
   TempDir dir;
   ZavStore zav;
