@@ -23,7 +23,9 @@ constexpr int kMaxPackDepth = 32;
 // Encodes `record` (*recordSize bytes) into `out` (*outSize bytes). A version
 // of 0 or above the description's current version means the current one.
 // On return *outSize holds the bytes written and *recordSize the bytes of the
-// record consumed; both are 0 on failure. Returns 0 or a negative code.
+// record consumed; both are 0 on failure. Returns 0 or a negative code. A
+// description's version field is written with the version in use; the record
+// itself is never modified.
 int32_t Pack(const MetaDesc* desc, uint8_t* out, size_t* outSize, const void* record,
              size_t* recordSize, uint32_t version);
 

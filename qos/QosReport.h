@@ -50,6 +50,11 @@ struct QosReportInput {
 // Sends the summary and the three path lists. False when the host is not
 // configured, the handle cannot be created, a packet fails, or the handle
 // reports an error when destroyed; packets sent before a failure stay sent.
+// Time: sends never wait, so the report is bounded by the handle's creation:
+// at most 3 collector queries of 2 s plus one 3 s exchange for a dotted host,
+// plus the system's name resolution for a host given by name. That bound is
+// kept as it is rather than cut further: a shorter query would drop reports
+// to collectors that answer slowly.
 bool QosReport(const QosReportInput& input);
 
 }  // namespace udra::qos
