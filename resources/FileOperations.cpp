@@ -86,7 +86,7 @@ bool FileOperations::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutS
   Lock lock(m_lock);
   auto open = m_openFiles.find(handle);
   if (open == m_openFiles.end()) return false;
-  const std::string path(open->second.path);
+  const std::string_view path(open->second.path);
   auto cached = m_fileCache.find(path);
   if (cached == m_fileCache.end()) return false;
   cached->second.lastUse = m_tick();
@@ -109,7 +109,7 @@ bool FileOperations::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutS
 
   if (!entry.data) {
     if (!m_loadContent) return false;
-    DecodedContent content = m_loadContent(path, size);
+    DecodedContent content = m_loadContent(std::string(path), size);
     if (content.outcome == DecodedContent::Outcome::Empty) {
       *inoutSize = 0;
       return true;
@@ -187,7 +187,7 @@ bool FileOperations::CloseFile(int32_t handle) {
   Lock lock(m_lock);
   auto open = m_openFiles.find(handle);
   if (open == m_openFiles.end()) return false;
-  auto cached = m_fileCache.find(open->second.path);
+  auto cached = m_fileCache.find(std::string_view(open->second.path));
   if (cached == m_fileCache.end()) return false;
   --cached->second.useCount;
   m_openFiles.erase(open);

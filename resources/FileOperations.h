@@ -103,7 +103,7 @@ class FileOperations {
   TickSource m_tick;
 
   std::map<int32_t, OpenFileRecord> m_openFiles;
-  std::map<std::string, CacheEntry> m_fileCache;
+  std::map<std::string, CacheEntry, std::less<>> m_fileCache;  // byte order, case-sensitive
   uint32_t m_cacheLimit = 0;
   // Sum of the cached sizes; 64 bits so it cannot wrap on a 64-bit process.
   uint64_t m_cacheBytes = 0;
