@@ -109,7 +109,12 @@ bool FileOperations::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutS
 
   if (!entry.data) {
     if (!m_loadContent) return false;
-    DecodedContent content = m_loadContent(std::string(path), size);
+    DecodedContent content;
+    try {
+      content = m_loadContent(std::string(path), size);
+    } catch (...) {
+      return false;  // a loader that throws (out of memory) is a failed load
+    }
     if (content.outcome == DecodedContent::Outcome::Empty) {
       *inoutSize = 0;
       return true;
