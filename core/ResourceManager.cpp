@@ -2,15 +2,19 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
+#include "codec/LzmaCodec.h"
 #include "hostlink/ClientGuid.h"
 #include "platform/FileVersion.h"
 #include "util/Paths.h"
 
 namespace udra {
 
-ResourceManager::ResourceManager() : m_log("ResourceManager") {
+ResourceManager::ResourceManager()
+    : m_log("ResourceManager"),
+      m_files(m_lock, m_fileList, m_useRecord, *this,
+              [this](const std::string& name) { return m_store.HasEntry(name); },
+              [this](const std::string& key, int32_t size) { return LoadContent(key, size); }) {
   std::string folder;
   if (ModuleFolder(folder)) m_config.Load(folder);
   m_log.Write(Logger::T, "OK");
@@ -19,7 +23,11 @@ ResourceManager::ResourceManager() : m_log("ResourceManager") {
   m_clientGuid = GetClientGuid();
 }
 
-ResourceManager::~ResourceManager() = default;
+ResourceManager::~ResourceManager() {
+  std::string folder;
+  if (m_useRecord.dirty() && ModuleFolder(folder))
+    m_useRecord.Save(JoinPath(folder, "UDRADownload\\ResUseRec.db"));
+}
 
 std::string ResourceManager::ReadHostVersion() {
   std::string folder;
@@ -31,33 +39,44 @@ std::string ResourceManager::ReadHostVersion() {
   return text;
 }
 
+DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t catalogSize) {
+  const EntryDecoder decode = [](const char* data, int32_t length, char** out, int32_t* inoutSize) {
+    return length > 0 && DecodeEntry(GetLzmaCodec(), data, uint32_t(length), out, inoutSize);
+  };
+  return DecodeContent(m_store, decode, key, m_fileList.packageName(key), catalogSize);
+}
+
 void ResourceManager::DeletingDestructor(unsigned int flags) {
   this->~ResourceManager();
   if (flags & 1) ::operator delete(this);
 }
 
-bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
-  if (!urlRoot || !cacheLimit) return false;
-  return false;
+// File operations and the content cache.
+int32_t ResourceManager::OpenFile(const char* path, const char* mode) { return m_files.OpenFile(path, mode); }
+bool ResourceManager::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutSize, int32_t unused) {
+  return m_files.ReadOpenFile(handle, buffer, inoutSize, unused);
 }
+bool ResourceManager::TellOpenFile(int32_t handle, uint64_t* position) { return m_files.TellOpenFile(handle, position); }
+bool ResourceManager::SeekOpenFile(int32_t handle, int64_t offset, int32_t origin) {
+  return m_files.SeekOpenFile(handle, offset, origin);
+}
+bool ResourceManager::IsOpenFileAtEnd(int32_t handle) { return m_files.IsOpenFileAtEnd(handle); }
+bool ResourceManager::CloseFile(int32_t handle) { return m_files.CloseFile(handle); }
+bool ResourceManager::QueryOpenFileSize(int32_t handle, int32_t* size) { return m_files.QueryOpenFileSize(handle, size); }
+bool ResourceManager::QueryFileSize(const char* path, int32_t* size) { return m_files.QueryFileSize(path, size); }
+bool ResourceManager::IsFileInArchive(const char* path) { return m_files.IsFileInArchive(path); }
+bool ResourceManager::IsFolder(const char* path) { return m_files.IsFolder(path); }
+bool ResourceManager::SetCacheLimit(int32_t bytes) { return m_files.SetCacheLimit(bytes); }
+int32_t ResourceManager::ListFiles(const char* path, FileInfo** out) { return m_files.ListFiles(path, out); }
+void ResourceManager::FreeFileList(FileInfo* array) { m_files.FreeFileList(array); }
 
-bool ResourceManager::Uninitialize() { return false; }
-
-int32_t ResourceManager::OpenFile(const char*, const char*) { return -1; }
-bool ResourceManager::ReadOpenFile(int32_t, void*, uint32_t*, int32_t) { return false; }
-bool ResourceManager::TellOpenFile(int32_t, uint64_t*) { return false; }
-bool ResourceManager::SeekOpenFile(int32_t, int64_t, int32_t) { return false; }
-bool ResourceManager::IsOpenFileAtEnd(int32_t) { return false; }
-bool ResourceManager::CloseFile(int32_t) { return false; }
-bool ResourceManager::QueryOpenFileSize(int32_t, int32_t*) { return false; }
-bool ResourceManager::QueryFileSize(const char*, int32_t*) { return false; }
-bool ResourceManager::IsFileInArchive(const char*) { return false; }
-bool ResourceManager::IsFolder(const char*) { return false; }
+// Syncs.
 int32_t ResourceManager::StartSync(const char*, UDRA_HWND, int32_t, int32_t) { return -1; }
 void ResourceManager::CancelSync(int32_t) {}
 bool ResourceManager::GetSyncInfo(int32_t, SyncInfo*) { return false; }
 bool ResourceManager::SetSyncPriority(int32_t, int32_t) { return false; }
 
+// The remaining small operations.
 int32_t ResourceManager::GetErrorInfo(char* buffer, int32_t bufferSize) {
   std::lock_guard<std::recursive_mutex> guard(m_lock);
   if (buffer && bufferSize > 0) std::snprintf(buffer, size_t(bufferSize), "%s", m_lastErrorText.c_str());
@@ -66,17 +85,10 @@ int32_t ResourceManager::GetErrorInfo(char* buffer, int32_t bufferSize) {
 
 bool ResourceManager::SendHostFlag(int32_t) { return false; }
 bool ResourceManager::Reserved(int32_t, int32_t) { return false; }
-bool ResourceManager::SetCacheLimit(int32_t) { return false; }
 int32_t ResourceManager::GetHostValue2() { return m_hostValue2; }
 int32_t ResourceManager::GetHostValue1() { return m_hostValue1; }
-bool ResourceManager::ExtractFile(const char*) { return false; }
 bool ResourceManager::SetUin(const char*) { return false; }
 bool ResourceManager::RefreshShareState() { return false; }
 void ResourceManager::SetCallbackHWnd(UDRA_HWND hwnd) { m_hCallbackHWnd = hwnd; }
-int32_t ResourceManager::ListFiles(const char*, FileInfo** outArray) {
-  if (outArray) *outArray = nullptr;
-  return 0;
-}
-void ResourceManager::FreeFileList(FileInfo* array) { delete[] array; }
 
 }  // namespace udra

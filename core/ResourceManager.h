@@ -1,17 +1,24 @@
-// The one manager object the library hands to the game.
+// The one manager object the library hands to the game. It owns the parts of
+// the system and forwards each interface slot to the part that does the work.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "config/VersionSettings.h"
+#include "core/ArchiveStore.h"
+#include "core/UDRAWndMsgProcessor.h"
 #include "log/Logger.h"
+#include "resources/FileList.h"
+#include "resources/FileOperations.h"
+#include "resources/UseRecord.h"
 #include "udra/IResourceManager.h"
 
 namespace udra {
 
-class ResourceManager final : public IResourceManager {
+class ResourceManager final : public IResourceManager, public UDRAWndMsgProcessor {
  public:
   ResourceManager();
   ~ResourceManager();
@@ -49,6 +56,13 @@ class ResourceManager final : public IResourceManager {
   int32_t ListFiles(const char* pathOrFolder, FileInfo** outArray) override;
   void FreeFileList(FileInfo* array) override;
 
+  // The hidden window's handler.
+  void OnWndMsg(platform::WindowHandle wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+
+  // Loads the archive store and the catalogue without the host: what
+  // Initialize does for reading files, for tools and tests that only read.
+  bool AttachStoreAndCatalogue(uint32_t cacheLimit);
+
   // Read-only views for the tools and tests.
   const std::string& version() const { return m_version; }
   const std::string& uin() const { return m_uin; }
@@ -57,20 +71,28 @@ class ResourceManager final : public IResourceManager {
 
  private:
   static std::string ReadHostVersion();
+  bool LoadZAV();
+  bool LoadFileList();
+  DecodedContent LoadContent(const std::string& key, int32_t catalogSize);
+  void SendQosReportIfDue();
 
   std::recursive_mutex m_lock;
   Logger m_log;
   VersionSettings m_config;
   std::string m_urlRoot;
+  FileList m_fileList;
   std::string m_lastErrorText;
   int32_t m_lastErrorCode = 0;
-  uint32_t m_cacheLimit = 0;
+  UseRecord m_useRecord;
+  ArchiveStore m_store;
+  FileOperations m_files;
   std::string m_version;
   std::string m_uin;
   std::string m_clientGuid;
-  int32_t m_hostValue1 = 0;
-  int32_t m_hostValue2 = 0;
-  UDRA_HWND m_hCallbackHWnd = nullptr;
+  // Written on the window's thread, read by the game's calls.
+  std::atomic<int32_t> m_hostValue1{0};
+  std::atomic<int32_t> m_hostValue2{0};
+  std::atomic<UDRA_HWND> m_hCallbackHWnd{nullptr};
 };
 
 }  // namespace udra

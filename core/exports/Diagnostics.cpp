@@ -31,3 +31,9 @@ extern "C" __attribute__((visibility("default"))) int udra_get_manager_info(IRes
   Copy(info->moduleFolder, folder);
   return 0;
 }
+
+extern "C" __attribute__((visibility("default"))) int udra_attach_store_and_catalogue(IResourceManager* manager,
+                                                                                   uint32_t cacheLimit) {
+  if (!manager) return -1;
+  return static_cast<udra::ResourceManager*>(manager)->AttachStoreAndCatalogue(cacheLimit) ? 0 : -1;
+}

@@ -24,6 +24,12 @@ typedef struct UDRAManagerInfo {
 int udra_get_manager_info(IResourceManager* manager, UDRAManagerInfo* info);
 typedef int (*UDRA_GetManagerInfoFn)(IResourceManager*, UDRAManagerInfo*);
 
+/* Loads the archive store and the catalogue of the installation without
+ * starting the host, so that files already in the store can be read: what
+ * Initialize does for reading. 0 on success. */
+int udra_attach_store_and_catalogue(IResourceManager* manager, uint32_t cacheLimit);
+typedef int (*UDRA_AttachFn)(IResourceManager*, uint32_t);
+
 #ifdef __cplusplus
 }
 #endif
