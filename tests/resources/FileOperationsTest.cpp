@@ -31,10 +31,7 @@ class FakeManager : public IResourceManager {
   bool SeekOpenFile(int32_t h, int64_t o, int32_t w) override { return ops.SeekOpenFile(h, o, w); }
   bool IsOpenFileAtEnd(int32_t h) override { return ops.IsOpenFileAtEnd(h); }
   bool CloseFile(int32_t h) override { return ops.CloseFile(h); }
-  bool QueryOpenFileSize(int32_t h, int32_t* s) override {
-    ++openSizeQueries;
-    return ops.QueryOpenFileSize(h, s);
-  }
+  bool QueryOpenFileSize(int32_t h, int32_t* s) override { return ops.QueryOpenFileSize(h, s); }
   bool QueryFileSize(const char* p, int32_t* s) override { return ops.QueryFileSize(p, s); }
   bool IsFileInArchive(const char* p) override { return ops.IsFileInArchive(p); }
   bool IsFolder(const char* p) override { return ops.IsFolder(p); }
@@ -79,7 +76,6 @@ class FakeManager : public IResourceManager {
   std::map<std::string, std::string, KeyOrder> content;
   uint32_t tick = 100;
   int loads = 0;
-  int openSizeQueries = 0;
   FileOperations ops;
 };
 
@@ -323,12 +319,6 @@ TEST_F(FileOperationsTest, ListFilesFlagsAndOrder) {
   EXPECT_EQ(list, nullptr);
   EXPECT_EQ(m.ListFiles(nullptr, &list), 0);
   m.FreeFileList(nullptr);
-}
-
-TEST_F(FileOperationsTest, ReadAsksTheInterfaceForTheSize) {
-  const int32_t h = m.OpenFile("Dir\\b.txt", "r");
-  EXPECT_EQ(ReadAll(h), "abc");
-  EXPECT_GE(m.openSizeQueries, 1);
 }
 
 TEST_F(FileOperationsTest, ThreadsShareTheCacheSafely) {

@@ -10,20 +10,13 @@ TEST(CURLEncode, ReservedSetIsFixed) {
   EXPECT_EQ(kUrlReservedChars.size(), 21u);
 }
 
-TEST(CURLEncode, HexDigitsAreUpperCase) {
-  CURLEncode e;
-  EXPECT_EQ(e.ByteToHex(10), "0A");
-  EXPECT_EQ(e.ByteToHex(0xFF), "FF");
-  EXPECT_EQ(e.EscapeByte(0), "%00");
-}
-
 TEST(CURLEncode, SegmentEscapesReservedAndOutOfRangeBytes) {
   CURLEncode e;
   EXPECT_EQ(e.EncodeSegment("a b.txt"), "a%20b.txt");
   EXPECT_EQ(e.EncodeSegment("x:y"), "x%3Ay");
   EXPECT_EQ(e.EncodeSegment("{|}~"), "%7B%7C%7D%7E");
   EXPECT_EQ(e.EncodeSegment("'()*-._Az09"), "'()*-._Az09");
-  EXPECT_EQ(e.EncodeSegment("\xE4\xB8\xAD"), "%E4%B8%AD");
+  EXPECT_EQ(e.EncodeSegment("\xE4\xB8\xAD\n"), "%E4%B8%AD%0A");
 }
 
 TEST(CURLEncode, KeepsSchemeHostAndSeparators) {
