@@ -1,0 +1,33 @@
+// The receiving side of the pipe client: the manager derives from it. It owns
+// the manager's one re-entrant lock, which the pipe client also uses to guard
+// its outgoing queue and which its listen thread holds while it handles a
+// wake-up (a received record, a finished write, a whole host recovery).
+#pragma once
+
+#include <mutex>
+
+#include "hostlink/PipeMsg.h"
+
+namespace udra {
+
+class UDRAClientListener {
+ public:
+  UDRAClientListener() = default;
+  virtual ~UDRAClientListener() = default;
+  UDRAClientListener(const UDRAClientListener&) = delete;
+  UDRAClientListener& operator=(const UDRAClientListener&) = delete;
+
+  // One record from the host, already length-checked; called on the listen
+  // thread with m_lock held.
+  virtual void OnRecvMsg(const PipeMsg& msg) = 0;
+  // Queues one record for the host.
+  virtual bool SendMsg(const PipeMsg& msg) = 0;
+  // Called on the listen thread, m_lock held, after the pipe broke: make
+  // sure the old host is gone and start a new one. True when one started.
+  virtual bool RestartHostApp() = 0;
+
+  // The manager's one lock; re-entrant for its holder.
+  std::recursive_mutex m_lock;
+};
+
+}  // namespace udra
