@@ -1,0 +1,416 @@
+#include "host/DownloadEngine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "host/HostErrors.h"
+#include "platform/System.h"
+#include "util/Md5.h"
+#include "util/Paths.h"
+
+namespace udra::host {
+namespace {
+
+// New transfers wait while this much verified data waits for the store.
+constexpr int64_t kMaxStoreBacklog = 128 << 20;
+constexpr uint32_t kMaxBackoffMs = 30000;
+constexpr const char kUserAgent[] = "UDRAHostApp/1.0.0.1";
+
+bool IsHexDigest(const std::string& text) {
+  return text.size() == 32 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Failures that another attempt may cure.
+bool IsTransient(CURLcode code, long httpStatus) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_HTTP2:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2_STREAM:
+      return true;
+    case CURLE_HTTP_RETURNED_ERROR:
+      return httpStatus >= 500 || httpStatus == 408 || httpStatus == 429;
+    default:
+      return false;
+  }
+}
+
+// Signed distance between two wrapping millisecond ticks.
+int32_t TickDiff(uint32_t later, uint32_t earlier) { return static_cast<int32_t>(later - earlier); }
+
+void RemovePart(const std::string& path) {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+DownloadEngine::DownloadEngine(const HostSettings& settings, StoreLink& store, DownloadTable& table,
+                               ShareStateBlock* state, Outbox& outbox, const Logger& log)
+    : settings_(settings), store_(store), table_(table), state_(state), outbox_(outbox), log_(log) {}
+
+DownloadEngine::~DownloadEngine() {
+  Stop();
+  for (CURL* easy : idleEasy_) curl_easy_cleanup(easy);
+  if (multi_) curl_multi_cleanup(multi_);
+}
+
+bool DownloadEngine::Start() {
+  multi_ = curl_multi_init();
+  if (!multi_) return false;
+  // Connections stay open between transfers and are shared by them.
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
+  curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
+  writer_ = std::make_unique<StoreWriter>(store_, [this](StoreResult result) {
+    {
+      std::lock_guard<std::mutex> lock(inboxMu_);
+      storeResults_.push_back(std::move(result));
+    }
+    curl_multi_wakeup(multi_);
+  });
+  writer_->Start();
+  thread_ = platform::Thread::Start([this] { return Run(); });
+  return thread_ != nullptr;
+}
+
+void DownloadEngine::Post(EngineCommand command) {
+  {
+    std::lock_guard<std::mutex> lock(inboxMu_);
+    inbox_.push_back(std::move(command));
+  }
+  if (multi_) curl_multi_wakeup(multi_);
+}
+
+void DownloadEngine::Stop() {
+  if (!thread_) return;
+  stop_ = true;
+  curl_multi_wakeup(multi_);
+  thread_->Wait(platform::kInfinite);
+  thread_.reset();
+}
+
+int DownloadEngine::Run() {
+  secondStart_ = platform::TickCount();
+  while (!stop_) {
+    TakeCommands();
+    TakeStoreResults();
+    PromoteDueRetries();
+    StartTransfers();
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left))
+      if (msg->msg == CURLMSG_DONE) OnTransferDone(msg->easy_handle, msg->data.result);
+    StartTransfers();
+    UpdateFigures();
+    int timeout = 1000;
+    if (!backoff_.empty())
+      timeout = std::clamp(TickDiff(backoff_.begin()->first, platform::TickCount()), 0, timeout);
+    curl_multi_poll(multi_, nullptr, 0, timeout, nullptr);
+  }
+  // Orderly end: running transfers stop (their partial files stay for a
+  // later resume), verified downloads are still stored and answered, every
+  // other request is answered as aborted.
+  for (auto& entry : active_) {
+    curl_multi_remove_handle(multi_, entry.second->easy());
+    idleEasy_.push_back(entry.second->Release());
+  }
+  active_.clear();
+  writer_->Stop();
+  TakeStoreResults();
+  for (const std::string& key : jobs_.Keys()) {
+    if (Job* job = jobs_.Find(key)) Fail(*job, kCodeAborted, kKindAborted, "UDRAHostApp is shutting down");
+  }
+  UpdateFigures();
+  return 0;
+}
+
+void DownloadEngine::TakeCommands() {
+  std::vector<EngineCommand> commands;
+  {
+    std::lock_guard<std::mutex> lock(inboxMu_);
+    commands.swap(inbox_);
+  }
+  for (EngineCommand& c : commands) {
+    switch (c.type) {
+      case EngineCommand::SyncFile:
+        OnSyncFile(c.sync);
+        break;
+      case EngineCommand::Cancel:
+        OnCancel(c.urlRecord);
+        break;
+      case EngineCommand::SetPriority:
+        jobs_.SetPriority(c.urlRecord.url, c.urlRecord.value);
+        break;
+      case EngineCommand::Flag:
+        paused_ = (c.flag & kFlagPause) != 0;
+        log_.Format(Logger::T, "DownloadEngine: flag 0x%02X, %s", c.flag, paused_ ? "paused" : "running");
+        break;
+      case EngineCommand::Uin:
+        uin_ = c.uin;
+        break;
+    }
+  }
+}
+
+void DownloadEngine::OnSyncFile(const SyncFileFields& f) {
+  Waiter w{f.syncId, f.name, f.url, f.priority, f.userParam};
+  log_.Format(Logger::V, "DownloadEngine: sync %d %s", f.syncId, f.name.c_str());
+  if (f.name.empty() || f.url.empty() || f.packedSize < 0 || !IsHexDigest(f.packedDigest)) {
+    Answer(w, false, 0, kCodeNone, kKindContent, "invalid request: name, URL, size or digest");
+    return;
+  }
+  if (!jobs_.Find(f.name) && store_.Reopen() && store_.store()->HasEntry(f.name.c_str())) {
+    Answer(w, true, store_.store()->GetEntrySizeByName(f.name.c_str()), kCodeNone, 0, "");
+    return;
+  }
+  bool created = false;
+  Job* job = jobs_.Add(w, f.packedSize, Upper(f.packedDigest), &created);
+  if (created) job->tableOffset = table_.EntryFor(f.name, f.packedSize);
+}
+
+void DownloadEngine::OnCancel(const UrlFields& f) {
+  // The library has closed the sync already when it sends the cancel, so
+  // nothing is answered; only a download nobody else waits for is stopped.
+  for (const std::string& key : jobs_.Cancel(f.url, f.value)) {
+    Job* job = jobs_.Find(key);
+    if (!job || job->state == JobState::Storing) continue;  // stored all the same, answered to nobody
+    log_.Format(Logger::T, "DownloadEngine: cancelled %s", job->name.c_str());
+    if (job->state == JobState::Active) StopTransfer(key);
+    Finish(key);
+  }
+}
+
+std::string DownloadEngine::PartPathOf(const Job& job) const {
+  const std::string id = job.key + "|" + job.digest;
+  return JoinPath(JoinPath(store_.storeFolder(), "HostTemp"), Md5::HexDigest(id.data(), id.size()) + ".part");
+}
+
+std::string DownloadEngine::UserAgent() const {
+  return uin_.empty() ? std::string(kUserAgent) : std::string(kUserAgent) + " uin/" + uin_;
+}
+
+CURL* DownloadEngine::TakeEasy() {
+  if (idleEasy_.empty()) return curl_easy_init();
+  CURL* easy = idleEasy_.back();
+  idleEasy_.pop_back();
+  return easy;
+}
+
+void DownloadEngine::StartTransfers() {
+  bool started = false;
+  while (!paused_ && !stop_ && active_.size() < static_cast<size_t>(settings_.maxParallel) &&
+         writer_->pendingBytes() < kMaxStoreBacklog) {
+    Job* job = jobs_.NextQueued();
+    if (!job) break;
+    jobs_.MarkActive(*job);
+    if (StartOne(*job)) started = true;
+  }
+  if (started) RebalanceSpeed();
+}
+
+bool DownloadEngine::StartOne(Job& job) {
+  TransferSetup setup;
+  setup.url = job.url;
+  setup.userAgent = UserAgent();
+  setup.expectedSize = job.packedSize;
+  if (job.packedSize > 0 && job.packedSize >= settings_.resumeMinSize) {
+    setup.partPath = PartPathOf(job);
+    std::error_code ignored;
+    std::filesystem::create_directories(ParentFolder(setup.partPath), ignored);
+  }
+  setup.connectTimeout = settings_.connectTimeout;
+  setup.lowSpeedTimeout = settings_.lowSpeedTimeout;
+  setup.lowSpeedLimit = settings_.lowSpeedLimit;
+  CURL* easy = TakeEasy();
+  auto transfer = std::make_unique<Transfer>(table_, job.tableOffset);
+  if (!easy || !transfer->Setup(easy, setup)) {
+    if (easy) idleEasy_.push_back(easy);
+    Fail(job, CURLE_WRITE_ERROR, kKindStore, "cannot open the partial file " + setup.partPath);
+    return false;
+  }
+  if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
+    idleEasy_.push_back(transfer->Release());
+    Fail(job, CURLE_FAILED_INIT, kKindNetwork, "cannot start the transfer");
+    return false;
+  }
+  ++job.attempts;
+  if (transfer->resumedFrom() > 0)
+    log_.Format(Logger::T, "DownloadEngine: resuming %s at %lld", job.name.c_str(),
+                static_cast<long long>(transfer->resumedFrom()));
+  active_[job.key] = std::move(transfer);
+  return true;
+}
+
+void DownloadEngine::StopTransfer(const std::string& key) {
+  auto it = active_.find(key);
+  if (it == active_.end()) return;
+  secondBytes_ += it->second->TakeNewBytes();
+  curl_multi_remove_handle(multi_, it->second->easy());
+  idleEasy_.push_back(it->second->Release());
+  active_.erase(it);
+  RebalanceSpeed();
+}
+
+void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
+  auto it = std::find_if(active_.begin(), active_.end(),
+                         [easy](const auto& entry) { return entry.second->easy() == easy; });
+  if (it == active_.end()) {
+    curl_multi_remove_handle(multi_, easy);
+    return;
+  }
+  const std::string key = it->first;
+  std::unique_ptr<Transfer> t = std::move(it->second);
+  active_.erase(it);
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  secondBytes_ += t->TakeNewBytes();
+  curl_multi_remove_handle(multi_, easy);
+  const std::string digest = code == CURLE_OK ? t->FinishDigest() : std::string();
+  idleEasy_.push_back(t->Release());  // the partial file is closed from here on
+  RebalanceSpeed();
+  Job* job = jobs_.Find(key);
+  if (!job) return;
+  const std::string part = t->partPath();
+
+  switch (t->sinkError()) {
+    case SinkError::WriteFailed:
+      return Fail(*job, CURLE_WRITE_ERROR, kKindStore, "cannot write the partial file " + part);
+    case SinkError::TooLong:
+    case SinkError::SizeAnnounced:
+      RemovePart(part);
+      return Fail(*job, static_cast<uint16_t>(code), kKindContent,
+                  "the server's file is larger or smaller than " + std::to_string(job->packedSize) + " bytes");
+    case SinkError::None:
+      break;
+  }
+  if (code != CURLE_OK) {
+    const std::string text = std::string(curl_easy_strerror(code)) + (status ? " (HTTP " + std::to_string(status) + ")" : "") +
+                             (*t->errorText() ? ": " + std::string(t->errorText()) : "");
+    // A partial file the server cannot continue is thrown away once.
+    if (t->resumedFrom() > 0 && !job->restartedOnce && (code == CURLE_RANGE_ERROR || status == 416)) {
+      job->restartedOnce = true;
+      RemovePart(part);
+      jobs_.Requeue(*job);
+      return;
+    }
+    if (IsTransient(code, status) && job->attempts <= settings_.maxRetries) return Retry(*job, text);
+    if (t->inMemory() || code == CURLE_HTTP_RETURNED_ERROR) RemovePart(part);
+    return Fail(*job, static_cast<uint16_t>(code), kKindNetwork, text);
+  }
+  if (t->received() != job->packedSize) {
+    RemovePart(part);
+    return Fail(*job, kCodeNone, kKindContent,
+                "size " + std::to_string(t->received()) + ", expected " + std::to_string(job->packedSize));
+  }
+  if (digest != job->digest) {
+    RemovePart(part);
+    return Fail(*job, kCodeNone, kKindContent, "MD5 " + digest + ", expected " + job->digest);
+  }
+  jobs_.MarkStoring(*job);
+  StoreItem item;
+  item.key = key;
+  item.name = job->name;
+  item.size = t->received();
+  if (t->inMemory())
+    item.data = std::move(t->memory());
+  else
+    item.filePath = part;
+  writer_->Submit(std::move(item));
+}
+
+void DownloadEngine::Retry(Job& job, const std::string& why) {
+  const int shift = std::min(job.attempts - 1, 16);
+  const uint32_t delay =
+      std::min<uint64_t>(static_cast<uint64_t>(settings_.retryDelayMs) << shift, kMaxBackoffMs);
+  log_.Format(Logger::W, "DownloadEngine: %s failed (%s), attempt %d, next in %u ms", job.name.c_str(),
+              why.c_str(), job.attempts, delay);
+  jobs_.MarkBackoff(job);
+  backoff_.emplace(platform::TickCount() + delay, job.key);
+}
+
+void DownloadEngine::PromoteDueRetries() {
+  const uint32_t now = platform::TickCount();
+  while (!backoff_.empty() && TickDiff(now, backoff_.begin()->first) >= 0) {
+    const std::string key = backoff_.begin()->second;
+    backoff_.erase(backoff_.begin());
+    Job* job = jobs_.Find(key);
+    if (job && job->state == JobState::Backoff) jobs_.Requeue(*job);
+  }
+}
+
+void DownloadEngine::TakeStoreResults() {
+  std::vector<StoreResult> results;
+  {
+    std::lock_guard<std::mutex> lock(inboxMu_);
+    results.swap(storeResults_);
+  }
+  for (const StoreResult& r : results) {
+    Job* job = jobs_.Find(r.key);
+    if (!job) continue;
+    RemovePart(job->packedSize >= settings_.resumeMinSize && job->packedSize > 0 ? PartPathOf(*job) : "");
+    if (!r.ok) {
+      if (r.storeError == kZavErrDiskFull) outbox_.Push(MakeHostEvent(kEventDiskFull));
+      Fail(*job, static_cast<uint16_t>(r.storeError), kKindStore,
+           "the store refused the entry, error " + std::to_string(r.storeError));
+      continue;
+    }
+    table_.SetDone(job->tableOffset, job->packedSize);
+    for (const Waiter& w : job->waiters) Answer(w, true, job->packedSize, kCodeNone, 0, "");
+    Finish(r.key);
+  }
+}
+
+void DownloadEngine::Fail(Job& job, uint16_t code, uint16_t kind, const std::string& text) {
+  log_.Format(Logger::E, "DownloadEngine: %s failed, code %u kind %u: %s", job.name.c_str(), code, kind,
+              text.c_str());
+  for (const Waiter& w : job.waiters) Answer(w, false, 0, code, kind, text);
+  Finish(job.key);
+}
+
+void DownloadEngine::Finish(const std::string& key) {
+  for (auto it = backoff_.begin(); it != backoff_.end();) it = it->second == key ? backoff_.erase(it) : std::next(it);
+  jobs_.Erase(key);
+}
+
+void DownloadEngine::Answer(const Waiter& w, bool ok, int32_t size, uint16_t code, uint16_t kind,
+                            const std::string& text) {
+  outbox_.Push(MakeSyncReturn(w.syncId, w.name.c_str(), size, ok, ok ? 0 : code, ok ? 0 : kind, text.c_str()));
+}
+
+void DownloadEngine::RebalanceSpeed() {
+  if (settings_.bandwidthLimit <= 0 || active_.empty()) return;
+  const int64_t share = std::max<int64_t>(1, settings_.bandwidthLimit / static_cast<int64_t>(active_.size()));
+  for (auto& entry : active_) entry.second->SetMaxRecvSpeed(share);
+}
+
+void DownloadEngine::UpdateFigures() {
+  for (auto& entry : active_) secondBytes_ += entry.second->TakeNewBytes();
+  const uint32_t now = platform::TickCount();
+  const int32_t elapsed = TickDiff(now, secondStart_);
+  if (elapsed >= 1000) {
+    bytesPerSecond_ = static_cast<int32_t>(std::min<int64_t>(secondBytes_ * 1000 / elapsed, 0x7FFFFFFF));
+    secondBytes_ = 0;
+    secondStart_ = now;
+  }
+  const int32_t count = static_cast<int32_t>(jobs_.size());
+  const int32_t before = downloadCount_.exchange(count);
+  const uint32_t word = count > 0 ? 1u : 0u;
+  if (word != lastState_ && (!state_ || state_->SetWord(word))) lastState_ = word;
+  if (before > 0 && count == 0) outbox_.Push(MakeHostEvent(kEventIdle));
+}
+
+}  // namespace udra::host

@@ -1,0 +1,110 @@
+// The download engine: one thread running a libcurl multi handle with up to
+// MaxParallel transfers (connections are kept alive and reused between
+// transfers), retries with doubling back-off for transient failures, resume
+// of large files from their ".part" file, an optional bandwidth limit shared
+// by the running transfers, and the size and MD5 check before a download is
+// handed to the store writer. Each request gets one CMD_SYNC_RETURN.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/DownloadTable.h"
+#include "host/HostSettings.h"
+#include "host/JobBook.h"
+#include "host/Outbox.h"
+#include "host/ShareStateBlock.h"
+#include "host/StoreLink.h"
+#include "host/StoreWriter.h"
+#include "host/Transfer.h"
+#include "hostlink/PipeMsg.h"
+#include "log/Logger.h"
+#include "platform/Sync.h"
+
+namespace udra::host {
+
+struct EngineCommand {
+  enum Type { SyncFile, Cancel, SetPriority, Flag, Uin } type = SyncFile;
+  SyncFileFields sync{};
+  UrlFields urlRecord{};
+  uint8_t flag = 0;
+  std::string uin;
+};
+
+class DownloadEngine {
+ public:
+  DownloadEngine(const HostSettings& settings, StoreLink& store, DownloadTable& table, ShareStateBlock* state,
+                 Outbox& outbox, const Logger& log);
+  ~DownloadEngine();
+  DownloadEngine(const DownloadEngine&) = delete;
+  DownloadEngine& operator=(const DownloadEngine&) = delete;
+
+  bool Start();
+  // Any thread.
+  void Post(EngineCommand command);
+  // Ends the thread; requests still open are answered as aborted.
+  void Stop();
+
+  // The two host values: bytes received in the last whole second, and the
+  // number of downloads queued, running, waiting to retry or being stored.
+  int32_t bytesPerSecond() const { return bytesPerSecond_.load(); }
+  int32_t downloadCount() const { return downloadCount_.load(); }
+
+ private:
+  int Run();
+  void TakeCommands();
+  void OnSyncFile(const SyncFileFields& f);
+  void OnCancel(const UrlFields& f);
+  void StartTransfers();
+  bool StartOne(Job& job);
+  void OnTransferDone(CURL* easy, CURLcode code);
+  void Retry(Job& job, const std::string& why);
+  void Fail(Job& job, uint16_t code, uint16_t kind, const std::string& text);
+  void TakeStoreResults();
+  void PromoteDueRetries();
+  void UpdateFigures();
+  void RebalanceSpeed();
+  void Answer(const Waiter& w, bool ok, int32_t size, uint16_t code, uint16_t kind, const std::string& text);
+  void Finish(const std::string& key);
+  void StopTransfer(const std::string& key);
+  std::string PartPathOf(const Job& job) const;
+  std::string UserAgent() const;
+  CURL* TakeEasy();
+
+  const HostSettings settings_;
+  StoreLink& store_;
+  DownloadTable& table_;
+  ShareStateBlock* state_;
+  Outbox& outbox_;
+  const Logger& log_;
+  CURLM* multi_ = nullptr;
+  std::unique_ptr<StoreWriter> writer_;
+  std::unique_ptr<platform::Thread> thread_;
+  std::atomic<bool> stop_{false};
+
+  std::mutex inboxMu_;
+  std::vector<EngineCommand> inbox_;
+  std::vector<StoreResult> storeResults_;
+
+  JobBook jobs_;
+  std::map<std::string, std::unique_ptr<Transfer>> active_;  // by job key
+  std::multimap<uint32_t, std::string> backoff_;              // due tick -> job key
+  std::vector<CURL*> idleEasy_;
+  bool paused_ = false;
+  std::string uin_;
+  uint32_t lastState_ = 0xFFFFFFFFu;
+
+  uint32_t secondStart_ = 0;
+  int64_t secondBytes_ = 0;
+  std::atomic<int32_t> bytesPerSecond_{0};
+  std::atomic<int32_t> downloadCount_{0};
+};
+
+}  // namespace udra::host

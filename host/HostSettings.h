@@ -1,0 +1,29 @@
+// The host's settings from "UDRAHostApp.ini" beside the executable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace udra::host {
+
+struct HostSettings {
+  int maxParallel = 8;           // [Host] MaxParallel: transfers at once (1..64)
+  int maxRetries = 3;            // [Host] MaxRetries: further attempts after a transient failure (0..20)
+  int retryDelayMs = 500;        // [Host] RetryDelay: first back-off in ms, doubled per attempt (max 30 s)
+  int64_t bandwidthLimit = 0;    // [Host] BandwidthLimit: bytes/s over all transfers, 0 = none
+  int connectTimeout = 15;       // [Host] ConnectTimeout: seconds to connect (1..300)
+  int lowSpeedTimeout = 30;      // [Host] LowSpeedTimeout: seconds below LowSpeedLimit before giving up
+  int lowSpeedLimit = 64;        // [Host] LowSpeedLimit: bytes/s that count as a stall (1..1 MiB)
+  int64_t resumeMinSize = 1 << 20;  // [Host] ResumeMinSize: files of this size or more are
+                                    // downloaded into a resumable ".part" file, smaller ones in memory
+  int noGameExitSeconds = 60;    // [Host] NoGameExit: seconds without any CMD_HELLO before the host ends
+  uint32_t reservedSize = 0x40000000u;  // [ResPool] ReservedSize: passed to the store's Create
+};
+
+// Reads the settings from `iniPath`, each clamped to its range; missing keys
+// keep their defaults.
+HostSettings LoadHostSettings(const std::string& iniPath);
+
+constexpr const char kHostIniName[] = "UDRAHostApp.ini";
+
+}  // namespace udra::host

@@ -1,0 +1,67 @@
+// Puts verified downloads into the store on a thread of its own, so that the
+// transfers go on meanwhile. Whatever is waiting when the thread comes round
+// is written together: small entries (held in memory) in one PutEntries
+// commit, so that they become visible all at once or not at all; large ones
+// from their partial file with PutEntryFromFile. A failed batch is retried
+// entry by entry, so that one bad entry does not fail the others.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/StoreLink.h"
+#include "platform/Sync.h"
+
+namespace udra::host {
+
+struct StoreItem {
+  std::string key;   // the job's key
+  std::string name;  // the entry name
+  std::string data;  // the bytes, when filePath is empty
+  std::string filePath;
+  int64_t size = 0;
+};
+
+struct StoreResult {
+  std::string key;
+  bool ok = false;
+  int32_t storeError = 0;  // the store's error code on failure
+};
+
+class StoreWriter {
+ public:
+  // `done` is called on the writer's thread after each item.
+  StoreWriter(StoreLink& store, std::function<void(StoreResult)> done);
+  ~StoreWriter();
+  StoreWriter(const StoreWriter&) = delete;
+  StoreWriter& operator=(const StoreWriter&) = delete;
+
+  void Start();
+  void Submit(StoreItem item);
+  // Ends the thread after it has written what was submitted.
+  void Stop();
+  int64_t pendingBytes() const;
+
+ private:
+  int Run();
+  void WriteBatch(std::vector<StoreItem>& batch);
+  StoreResult WriteOne(const StoreItem& item);
+  int32_t LastError() const;
+
+  StoreLink& store_;
+  std::function<void(StoreResult)> done_;
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<StoreItem> queue_;
+  int64_t pendingBytes_ = 0;
+  bool stop_ = false;
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace udra::host

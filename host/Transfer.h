@@ -1,0 +1,77 @@
+// One running download of a job: a libcurl easy handle and where its bytes
+// go (memory for small files, a resumable ".part" file for large ones), with
+// the MD5 taken on the way and the table's doneBytes kept current.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "host/DownloadTable.h"
+#include "util/Md5.h"
+
+namespace udra::host {
+
+struct TransferSetup {
+  std::string url;
+  std::string userAgent;
+  int64_t expectedSize = 0;
+  std::string partPath;  // empty: keep the bytes in memory
+  int connectTimeout = 15;
+  int lowSpeedTimeout = 30;
+  int lowSpeedLimit = 64;
+  int64_t maxRecvSpeed = 0;
+};
+
+enum class SinkError { None, TooLong, SizeAnnounced, WriteFailed };
+
+class Transfer {
+ public:
+  Transfer(DownloadTable& table, uint32_t tableOffset);
+  ~Transfer();
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Prepares the easy handle (taken over; reset here). False when the
+  // partial file cannot be opened.
+  bool Setup(CURL* easy, const TransferSetup& setup);
+  CURL* easy() const { return easy_; }
+  // Gives the handle back (the caller keeps it for reuse); the partial file
+  // is closed and kept.
+  CURL* Release();
+
+  int64_t resumedFrom() const { return resumedFrom_; }
+  int64_t received() const { return received_; }  // resumed part included
+  SinkError sinkError() const { return sinkError_; }
+  const char* errorText() const { return errorBuffer_; }
+  bool inMemory() const { return setup_.partPath.empty(); }
+  std::string& memory() { return memory_; }
+  const std::string& partPath() const { return setup_.partPath; }
+  // Closes the partial file and gives the MD5 of all bytes received.
+  std::string FinishDigest();
+  // Bytes taken since the last call (for the speed figure).
+  int64_t TakeNewBytes();
+  void SetMaxRecvSpeed(int64_t bytesPerSecond);
+
+ private:
+  static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+  size_t Write(const char* data, size_t size);
+  bool OpenPart();
+
+  DownloadTable& table_;
+  uint32_t tableOffset_;
+  CURL* easy_ = nullptr;
+  TransferSetup setup_;
+  FILE* part_ = nullptr;
+  std::string memory_;
+  Md5 md5_;
+  int64_t resumedFrom_ = 0;
+  int64_t received_ = 0;
+  int64_t newBytes_ = 0;
+  bool checkedLength_ = false;
+  SinkError sinkError_ = SinkError::None;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+}  // namespace udra::host
