@@ -104,5 +104,17 @@ TEST_F(ManagerTest, ConfiguredFileListAndVersionSection) {
   EXPECT_STREQ(info.fileListPath, "lists\\Files.dat");
 }
 
+TEST_F(ManagerTest, ChineseLogTextsAreGbkBytes) {
+  install.Write("LogConfig.ini", "[Default]\nWriteToLogFile=E\n");
+  Load();
+  auto attach = reinterpret_cast<UDRA_AttachFn>(platform::ModuleSymbol(module, "udra_attach_store_and_catalogue"));
+  EXPECT_NE(attach(manager, 1024), 0);  // no ZAV.dll in the folder
+  std::string log;
+  for (const auto& entry : std::filesystem::directory_iterator(install / "Logs")) log += install.Read("Logs/" + entry.path().filename().string());
+  // "ResourceManager::Initialize()中装载ZAV.dll失败" in code page 936.
+  EXPECT_NE(log.find("[E]ResourceManager::Initialize()\xD6\xD0\xD7\xB0\xD4\xD8ZAV.dll\xCA\xA7\xB0\xDC\n"), std::string::npos)
+      << log;
+}
+
 }  // namespace
 }  // namespace udra
