@@ -23,8 +23,9 @@
 // the library's numbers exact; a reserved slot returns false and does nothing.
 //
 // Conventions: names and paths are NUL-terminated byte strings; "bool" is one
-// byte; entry names compare ASCII case-insensitively; entry sizes are below
-// 2 GiB (they are reported as 32-bit signed values). No operation throws.
+// byte; entry names compare ASCII case-insensitively; an entry holds at most
+// 1,000,000,000 bytes (the database engine's limit for one value; larger ones
+// are refused with kZavErrArgument). No operation throws.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +56,7 @@ enum ZavErrorSelector : int32_t {
 
 // Create's flag.
 enum ZavCreateFlag : int32_t {
-  kZavCreateNew = 0,       // create a store; an existing usable store is opened as it is
+  kZavCreateNew = 0,       // create a store; an existing one is opened as it is, never replaced
   kZavCreateRebuild = 1,   // replace whatever is at the path with a new, empty store
 };
 
