@@ -162,6 +162,11 @@ void DownloadEngine::TakeCommands() {
       case EngineCommand::Uin:
         uin_ = c.uin;
         break;
+      case EngineCommand::Tick:
+        // Answered here, after the commands that came before it.
+        UpdateFigures();
+        outbox_.Push(MakeHostValues(bytesPerSecond(), downloadCount()));
+        break;
     }
   }
 }

@@ -31,7 +31,7 @@
 namespace udra::host {
 
 struct EngineCommand {
-  enum Type { SyncFile, Cancel, SetPriority, Flag, Uin } type = SyncFile;
+  enum Type { SyncFile, Cancel, SetPriority, Flag, Uin, Tick } type = SyncFile;
   SyncFileFields sync{};
   UrlFields urlRecord{};
   uint8_t flag = 0;

@@ -120,8 +120,8 @@ void PipeLink::Dispatch(const PipeMsg& msg) {
       return;
     }
     case CMD_TICK:
-      outbox_.Push(MakeHostValues(engine_.bytesPerSecond(), engine_.downloadCount()));
-      return;
+      command.type = EngineCommand::Tick;
+      break;
     case CMD_SYNC_FILE:
       command.type = EngineCommand::SyncFile;
       command.sync = ReadSyncFile(msg);

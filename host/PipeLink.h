@@ -1,8 +1,9 @@
 // The host's end of the pipe: accepts the game's connection (one game at a
 // time; a new connection replaces the old one), reads its records, hands the
-// download commands to the engine, answers CMD_TICK itself, and writes the
-// outgoing records in order, one pipe message each. It also watches the game
-// process named by CMD_HELLO and ends the host once that process is gone.
+// commands to the engine (which answers CMD_TICK after the commands that came
+// before it), and writes the outgoing records in order, one pipe message
+// each. It also watches the game process named by CMD_HELLO and ends the host
+// once that process is gone.
 #pragma once
 
 #include <atomic>

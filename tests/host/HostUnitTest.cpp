@@ -1,0 +1,130 @@
+// The host's start order of downloads and its downloading-file table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "host/DownloadTable.h"
+#include "host/JobBook.h"
+
+namespace udra::host {
+namespace {
+
+Waiter W(int32_t id, const std::string& name, int32_t priority, const std::string& url = "") {
+  return Waiter{id, name, url.empty() ? "u/" + name : url, priority, 0};
+}
+
+std::vector<std::string> StartOrder(JobBook& book) {
+  std::vector<std::string> order;
+  while (Job* job = book.NextQueued()) {
+    order.push_back(job->name);
+    book.MarkActive(*job);
+  }
+  return order;
+}
+
+TEST(JobBook, HigherPriorityFirstThenArrivalOrder) {
+  JobBook book;
+  for (auto [name, prio] : std::vector<std::pair<std::string, int>>{{"a", 1}, {"b", 5}, {"c", 1}, {"d", -3}, {"e", 5}})
+    book.Add(W(1, name, prio), 10, "D", nullptr);
+  EXPECT_EQ(StartOrder(book), (std::vector<std::string>{"b", "e", "a", "c", "d"}));
+}
+
+TEST(JobBook, RequestsForOneNameShareAJobAndItsBestPriority) {
+  JobBook book;
+  bool created = false;
+  book.Add(W(1, "Data\\X.pak", 0), 10, "D", &created);
+  EXPECT_TRUE(created);
+  book.Add(W(1, "y", 2), 10, "D", nullptr);
+  Job* job = book.Add(W(2, "data\\x.PAK", 7), 10, "D", &created);
+  EXPECT_FALSE(created);
+  book.Add(W(2, "data\\x.pak", 7), 10, "D", nullptr);  // same sync id again: kept once
+  ASSERT_EQ(job->waiters.size(), 2u);
+  EXPECT_EQ(job->waiters[1].name, "data\\x.PAK");
+  EXPECT_EQ(StartOrder(book), (std::vector<std::string>{"Data\\X.pak", "y"}));
+}
+
+TEST(JobBook, PriorityChangeAndCancelReorderTheQueue) {
+  JobBook book;
+  book.Add(W(1, "a", 0), 1, "D", nullptr);
+  book.Add(W(1, "b", 0), 1, "D", nullptr);
+  book.Add(W(2, "b", 0, "u/b"), 1, "D", nullptr);
+  book.Add(W(1, "c", 0), 1, "D", nullptr);
+  EXPECT_EQ(book.SetPriority("u/c", 9), 1);
+  EXPECT_TRUE(book.Cancel("u/b", 1).empty());  // sync 2 still wants b
+  EXPECT_EQ(book.Cancel("u/b", 2), std::vector<std::string>{"b"});
+  EXPECT_TRUE(book.Cancel("u/a", 5).empty());  // unknown sync id: nothing happens
+  book.Erase("b");
+  EXPECT_EQ(StartOrder(book), (std::vector<std::string>{"c", "a"}));
+}
+
+TEST(JobBook, RequeuedJobKeepsItsPlace) {
+  JobBook book;
+  book.Add(W(1, "a", 0), 1, "D", nullptr);
+  book.Add(W(1, "b", 0), 1, "D", nullptr);
+  Job* a = book.NextQueued();
+  book.MarkBackoff(*a);
+  book.Requeue(*a);
+  EXPECT_EQ(StartOrder(book), (std::vector<std::string>{"a", "b"}));
+}
+
+class TableTest : public ::testing::Test {
+ protected:
+  std::vector<uint8_t> memory = std::vector<uint8_t>(4096, 0);
+  uint32_t Length(uint32_t at) {
+    uint32_t v;
+    memcpy(&v, &memory[at], 4);
+    return v;
+  }
+};
+
+TEST_F(TableTest, EntriesArePublishedInPlaceAndReusedByName) {
+  DownloadTable table;
+  table.Attach(memory.data(), 4096);
+  EXPECT_EQ(Length(0), 0u);
+  const uint32_t a = table.EntryFor("Pkg\\A.pak", 100);
+  const uint32_t b = table.EntryFor("b", 7);
+  EXPECT_EQ(a, 0u);
+  EXPECT_EQ(b, Length(0));
+  EXPECT_EQ(Length(0) % 4, 0u);
+  EXPECT_STREQ(reinterpret_cast<char*>(&memory[a + 12]), "Pkg\\A.pak");
+  EXPECT_EQ(Length(b + Length(b)), 0u);  // terminator after the last entry
+  EXPECT_EQ(table.EntryFor("pkg\\a.PAK", 100), a);
+  table.SetDone(b, 5);
+  EXPECT_EQ(table.Done(b), 5);
+  EXPECT_EQ(table.EntryFor("", 1), DownloadTable::kNoEntry);
+}
+
+TEST_F(TableTest, FullTableRefusesWithoutOverrunning) {
+  DownloadTable table;
+  table.Attach(memory.data(), 64);
+  EXPECT_NE(table.EntryFor(std::string(30, 'x'), 1), DownloadTable::kNoEntry);  // 44 bytes + 4 terminator
+  EXPECT_EQ(table.EntryFor("second-name", 1), DownloadTable::kNoEntry);
+  for (size_t i = 64; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0) << i;
+}
+
+TEST_F(TableTest, TakesOverAnOldTableUpToTheFirstBadEntry) {
+  {
+    DownloadTable old;
+    old.Attach(memory.data(), 4096);
+    old.EntryFor("one", 1);
+    old.SetDone(old.EntryFor("two", 2), 2);
+  }
+  DownloadTable table;
+  table.Attach(memory.data(), 4096);
+  EXPECT_EQ(table.entryCount(), 2u);
+  EXPECT_EQ(table.EntryFor("TWO", 2), 16u);
+  EXPECT_EQ(table.Done(16), 2);
+
+  // An entry whose length runs past the table ends it.
+  const uint32_t bad = 0xFFFFFF00u;
+  memcpy(&memory[16], &bad, 4);
+  DownloadTable damaged;
+  damaged.Attach(memory.data(), 4096);
+  EXPECT_EQ(damaged.entryCount(), 1u);
+  EXPECT_EQ(Length(16), 0u);
+  EXPECT_EQ(damaged.EntryFor("three", 3), 16u);
+}
+
+}  // namespace
+}  // namespace udra::host
