@@ -25,7 +25,12 @@ void Progress::Draw(const std::string& name) {
   const unsigned percent =
       totalBytes_ == 0 ? 100u : unsigned(doneBytes_ * 100 / totalBytes_);
   // Long names are cut from the front so the line fits a narrow terminal.
-  std::string shown = name.size() > 48 ? "..." + name.substr(name.size() - 45) : name;
+  std::string shown = name;
+  if (shown.size() > 48) {
+    size_t from = shown.size() - 45;
+    while (from < shown.size() && (uint8_t(shown[from]) & 0xC0) == 0x80) ++from;  // UTF-8 start
+    shown = "..." + shown.substr(from);
+  }
   std::fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu files  %s", percent, doneFiles_, totalFiles_,
                shown.c_str());
   std::fflush(stderr);

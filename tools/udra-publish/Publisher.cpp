@@ -159,7 +159,7 @@ bool Publisher::Scan(std::string& error) {
     if (ec) break;
     if (fs::is_directory(status)) {
       if (it->is_symlink()) {
-        std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.c_str());
+        std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.string().c_str());
         continue;
       }
       if (!AddItem(path, true, 0, error)) return false;
