@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "components/store/StoreSchema.h"
@@ -33,6 +34,24 @@ class FileDescriptor {
 
  private:
   int fd_;
+};
+
+// Rolls an open transaction back when an operation leaves early, whether by
+// a failure or by an exception, so the write lock is never kept.
+template <typename F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() {
+    if (active_) f_();
+  }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+  void Dismiss() { active_ = false; }
+
+ private:
+  F f_;
+  bool active_ = true;
 };
 
 // Reads exactly `size` bytes unless the file ends or fails first.
@@ -140,12 +159,11 @@ bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
   if (!IsOpen()) return false;
   if (count == 0) return true;
   if (!Begin()) return false;
+  ScopeExit abort([this] { Rollback(); });
   for (uint32_t i = 0; i < count; ++i) {
-    if (!Insert(entries[i].name, entries[i].data, entries[i].size)) {
-      Rollback();
-      return false;
-    }
+    if (!Insert(entries[i].name, entries[i].data, entries[i].size)) return false;
   }
+  abort.Dismiss();
   return Commit();
 }
 
@@ -164,18 +182,17 @@ bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen() || !Begin()) return false;
   const uint32_t size = static_cast<uint32_t>(st.st_size);
   std::vector<char> chunk(size < kChunk ? size : kChunk);
   const int file = fd.get();
   auto readNext = [&chunk, file](uint32_t, uint32_t n) -> const void* {
     return ReadFully(file, chunk.data(), n) ? chunk.data() : nullptr;
   };
-  if (!InsertStreamed(name, size, readNext)) {
-    Rollback();
-    return false;
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen() || !Begin()) return false;
+  ScopeExit abort([this] { Rollback(); });
+  if (!InsertStreamed(name, size, readNext)) return false;
+  abort.Dismiss();
   return Commit();
 }
 
