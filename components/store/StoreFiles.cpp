@@ -1,13 +1,17 @@
 // This companion exists only on POSIX systems, so it uses POSIX directly.
 #include "components/store/StoreFiles.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace udra::store {
 
@@ -19,6 +23,11 @@ int64_t FileSize(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return static_cast<int64_t>(st.st_size);
+}
+
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string ParentOf(const std::string& path) {
@@ -83,10 +92,32 @@ bool RemoveStoreFiles(const StorePaths& paths) {
   return ok;
 }
 
+namespace {
+constexpr char kTemporaryMark[] = ".new-";
+}  // namespace
+
 std::string TemporaryDatabasePath(const StorePaths& paths) {
   static std::atomic<unsigned> counter{0};
-  return paths.database + ".new-" + std::to_string(static_cast<long>(getpid())) + "-" +
+  return paths.database + kTemporaryMark + std::to_string(static_cast<long>(getpid())) + "-" +
          std::to_string(counter.fetch_add(1));
+}
+
+void RemoveAbandonedTemporaries(const StorePaths& paths) {
+  const std::string prefix = FileNameOf(paths.database) + kTemporaryMark;
+  DIR* dir = opendir(paths.folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> abandoned;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || pid == static_cast<long>(getpid()) || *end != '-') continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    abandoned.push_back(paths.folder + "/" + name);
+  }
+  closedir(dir);
+  for (const std::string& path : abandoned) unlink(path.c_str());
 }
 
 void RemoveDatabaseFiles(const std::string& database) {

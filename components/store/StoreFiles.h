@@ -42,6 +42,9 @@ bool RemoveStoreFiles(const StorePaths& paths);
 // A name for a database being built next to the real one, unique to this
 // process and call.
 std::string TemporaryDatabasePath(const StorePaths& paths);
+// Removes what builders of a new database that died before publishing it
+// left behind (their process no longer runs).
+void RemoveAbandonedTemporaries(const StorePaths& paths);
 // Removes a database file with its log and index files (best effort).
 void RemoveDatabaseFiles(const std::string& database);
 

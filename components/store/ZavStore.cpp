@@ -98,6 +98,7 @@ bool ZavStore::CreateLocked(const char* path, int32_t flag, uint32_t reservedSiz
 bool ZavStore::BuildNew(const StorePaths& paths) {
   // The database is built under a temporary name and published complete, so
   // another process never opens a half-made store.
+  RemoveAbandonedTemporaries(paths);
   std::string temporary = TemporaryDatabasePath(paths);
   int rc;
   {

@@ -1,6 +1,8 @@
 // The store in one process: lifecycle, error codes, names, reads, batches.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -69,8 +71,16 @@ TEST(Store, CreateLoadExistsAndRebuild) {
   EXPECT_EQ(ReadAll(zav, "kept"), MakeContent(1, 1, 100));
   ASSERT_TRUE(zav.Load(dir.Store().c_str()));
   EXPECT_EQ(zav.GetEntryCount(), 1);
+  // What a builder killed before publishing its database left goes with the
+  // next build.
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const std::string leftover = dir.Database() + ".new-" + std::to_string(dead) + "-0";
+  std::ofstream(leftover) << "partial";
   ASSERT_TRUE(zav.Create(dir.Store().c_str(), kZavCreateRebuild, 0));
   EXPECT_EQ(zav.GetEntryCount(), 0);
+  EXPECT_FALSE(std::filesystem::exists(leftover));
   EXPECT_TRUE(zav.Close());
   EXPECT_TRUE(zav.Close());
 }
