@@ -5,6 +5,7 @@
 
 #include "codec/LzmaCodec.h"
 #include "hostlink/ClientGuid.h"
+#include "hostlink/PipeMsg.h"
 #include "platform/FileVersion.h"
 #include "util/Paths.h"
 
@@ -14,7 +15,12 @@ ResourceManager::ResourceManager()
     : m_log("ResourceManager"),
       m_files(m_lock, m_fileList, m_useRecord, *this,
               [this](const std::string& name) { return m_store.HasEntry(name); },
-              [this](const std::string& key, int32_t size) { return LoadContent(key, size); }) {
+              [this](const std::string& key, int32_t size) { return LoadContent(key, size); }),
+      m_syncs(m_lock, m_fileList, m_useRecord, *this, m_log, SyncLinks{
+                  [this](const PipeMsg& msg) { return SendMsg(msg); },
+                  [this]() { return m_stats.present() ? &m_stats : nullptr; },
+                  [this](const std::string& name, int32_t& bytes) { return BytesDone(name, bytes); },
+                  [this]() { return m_urlRoot; }}) {
   std::string folder;
   if (ModuleFolder(folder)) m_config.Load(folder);
   m_log.Write(Logger::T, "OK");
@@ -24,6 +30,10 @@ ResourceManager::ResourceManager()
 }
 
 ResourceManager::~ResourceManager() {
+  // The launch thread writes m_hostProcess: it must be done before the
+  // manager goes (a launch only starts a process, so this is short).
+  if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
+  m_udraClient.Stop();
   std::string folder;
   if (m_useRecord.dirty() && ModuleFolder(folder))
     m_useRecord.Save(JoinPath(folder, "UDRADownload\\ResUseRec.db"));
@@ -71,10 +81,22 @@ int32_t ResourceManager::ListFiles(const char* path, FileInfo** out) { return m_
 void ResourceManager::FreeFileList(FileInfo* array) { m_files.FreeFileList(array); }
 
 // Syncs.
-int32_t ResourceManager::StartSync(const char*, UDRA_HWND, int32_t, int32_t) { return -1; }
-void ResourceManager::CancelSync(int32_t) {}
-bool ResourceManager::GetSyncInfo(int32_t, SyncInfo*) { return false; }
-bool ResourceManager::SetSyncPriority(int32_t, int32_t) { return false; }
+int32_t ResourceManager::StartSync(const char* path, UDRA_HWND notifyWnd, int32_t priority, int32_t userParam) {
+  return m_syncs.StartSync(path, notifyWnd, priority, userParam);
+}
+void ResourceManager::CancelSync(int32_t syncId) { m_syncs.CancelSync(syncId); }
+bool ResourceManager::GetSyncInfo(int32_t syncId, SyncInfo* out) { return m_syncs.GetSyncInfo(syncId, out); }
+bool ResourceManager::SetSyncPriority(int32_t syncId, int32_t priority) {
+  return m_syncs.SetSyncPriority(syncId, priority);
+}
+
+bool ResourceManager::BytesDone(const std::string& name, int32_t& bytes) {
+  const StoredSizes store{[this](const std::string& n) { return m_store.HasEntry(n); },
+                          [this](const std::string& n) {
+                            return m_store.zav() ? m_store.zav()->GetEntrySizeByName(n.c_str()) : -1;
+                          }};
+  return m_sharedSpaces.GetDownloadedBytes(name, bytes, m_store.zav() ? &store : nullptr);
+}
 
 // The remaining small operations.
 int32_t ResourceManager::GetErrorInfo(char* buffer, int32_t bufferSize) {
@@ -83,12 +105,29 @@ int32_t ResourceManager::GetErrorInfo(char* buffer, int32_t bufferSize) {
   return m_lastErrorCode;
 }
 
-bool ResourceManager::SendHostFlag(int32_t) { return false; }
+bool ResourceManager::SendHostFlag(int32_t value) { return SendMsg(MakeHostFlag(value)); }
 bool ResourceManager::Reserved(int32_t, int32_t) { return false; }
 int32_t ResourceManager::GetHostValue2() { return m_hostValue2; }
 int32_t ResourceManager::GetHostValue1() { return m_hostValue1; }
-bool ResourceManager::SetUin(const char*) { return false; }
-bool ResourceManager::RefreshShareState() { return false; }
+
+// A null user id is refused; a longer one is cut to the 99 bytes its pipe
+// field holds, so the stored id and the one the host gets are the same.
+bool ResourceManager::SetUin(const char* uin) {
+  if (!uin) return false;
+  PipeMsg msg;
+  {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_uin.assign(uin, strnlen(uin, kUinField - 1));
+    if (!MakeSetUin(m_uin.c_str(), msg)) return false;
+  }
+  return SendMsg(msg);
+}
+
+bool ResourceManager::RefreshShareState() {
+  m_udraShareState.Refresh();
+  return m_udraShareState.stateWord != 0;
+}
+
 void ResourceManager::SetCallbackHWnd(UDRA_HWND hwnd) { m_hCallbackHWnd = hwnd; }
 
 }  // namespace udra

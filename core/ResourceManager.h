@@ -9,16 +9,24 @@
 
 #include "config/VersionSettings.h"
 #include "core/ArchiveStore.h"
+#include "core/StatsFacade.h"
 #include "core/UDRAWndMsgProcessor.h"
+#include "hostlink/DownloadingFiles.h"
+#include "hostlink/ShareState.h"
+#include "hostlink/UDRAClient.h"
+#include "hostlink/UDRAClientListener.h"
 #include "log/Logger.h"
+#include "platform/Process.h"
+#include "platform/Sync.h"
 #include "resources/FileList.h"
 #include "resources/FileOperations.h"
+#include "resources/Syncs.h"
 #include "resources/UseRecord.h"
 #include "udra/IResourceManager.h"
 
 namespace udra {
 
-class ResourceManager final : public IResourceManager, public UDRAWndMsgProcessor {
+class ResourceManager final : public IResourceManager, public UDRAClientListener, public UDRAWndMsgProcessor {
  public:
   ResourceManager();
   ~ResourceManager();
@@ -59,6 +67,11 @@ class ResourceManager final : public IResourceManager, public UDRAWndMsgProcesso
   // The hidden window's handler.
   void OnWndMsg(platform::WindowHandle wnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
+  // UDRAClientListener: records from the host, records to it, host recovery.
+  void OnRecvMsg(const PipeMsg& msg) override;
+  bool SendMsg(const PipeMsg& msg) override;
+  bool RestartHostApp() override;
+
   // Loads the archive store and the catalogue without the host: what
   // Initialize does for reading files, for tools and tests that only read.
   bool AttachStoreAndCatalogue(uint32_t cacheLimit);
@@ -73,10 +86,14 @@ class ResourceManager final : public IResourceManager, public UDRAWndMsgProcesso
   static std::string ReadHostVersion();
   bool LoadZAV();
   bool LoadFileList();
+  bool FinishInitialize();
+  bool OpenStore(const std::string& folder);
+  void LaunchHostInBackground();
+  void PostInitResult(uintptr_t result);
+  bool BytesDone(const std::string& name, int32_t& bytes);
   DecodedContent LoadContent(const std::string& key, int32_t catalogSize);
   void SendQosReportIfDue();
 
-  std::recursive_mutex m_lock;
   Logger m_log;
   VersionSettings m_config;
   std::string m_urlRoot;
@@ -86,6 +103,18 @@ class ResourceManager final : public IResourceManager, public UDRAWndMsgProcesso
   UseRecord m_useRecord;
   ArchiveStore m_store;
   FileOperations m_files;
+  UDRAClient m_udraClient;
+  Syncs m_syncs;
+  DownloadingFiles m_sharedSpaces;
+  StatsFacade m_stats;
+  // The host this manager launched last; written by the launch thread.
+  std::mutex m_hostProcessLock;
+  std::unique_ptr<platform::Process> m_hostProcess;
+  std::unique_ptr<platform::Thread> m_launchThread;
+  ShareState m_udraShareState;
+  // Set while Initialize has acquired something that Uninitialize releases:
+  // a second Initialize is refused rather than acquiring it all twice.
+  bool m_initialized = false;
   std::string m_version;
   std::string m_uin;
   std::string m_clientGuid;

@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "core/ResourceManager.h"
+#include "hostlink/HostSupervisor.h"
+#include "hostlink/PipeMsg.h"
 #include "platform/Profile.h"
 #include "platform/System.h"
 #include "qos/QosReport.h"
@@ -11,19 +13,84 @@ namespace udra {
 namespace {
 
 constexpr int kDefaultReservedSize = 0x40000000;  // 1 GiB
+constexpr uintptr_t kTickTimer = 1;
+constexpr uint32_t kTickIntervalMs = 1000;
+constexpr uintptr_t kHostProbeTimer = 2;
+constexpr uint32_t kHostProbeIntervalMs = 10000;
+constexpr int kTableOpenAttempts = 50;
+constexpr uint32_t kTableOpenIntervalMs = 100;
 
 }  // namespace
 
 bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
   if (!urlRoot || !cacheLimit) return false;
-  return false;
-}
-
-bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
+  m_log.Write(Logger::T, "ResourceManager::Initialize() begin");
   std::lock_guard<std::recursive_mutex> guard(m_lock);
-  m_files.Reset(cacheLimit);
+  if (m_initialized) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()重复调用, 请先调用Uninitialize()");
+    return false;
+  }
+  m_urlRoot = urlRoot;
+  m_files.Reset(uint32_t(cacheLimit));
+  m_syncs.ClearFailedFiles();
+
   std::string folder;
   if (!ModuleFolder(folder)) return false;
+  m_initialized = true;
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() SetPrivilege");
+  if (!platform::EnablePrivilege("SeCreateGlobalPrivilege")) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中SetPrivilege()失败");
+    return false;
+  }
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() UDRAWndMsgProcessor::Initialize");
+  if (!UDRAWndMsgProcessor::Initialize()) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中UDRAWndMsgProcessor::Initialize()失败");
+    return false;
+  }
+  m_log.Write(Logger::T, "ResourceManager::Initialize() UDRAWndMsgProcessor::Initialize end");
+
+  // The statistics component is optional: any failure leaves it absent.
+  if (platform::ReadProfileInt(JoinPath(folder, "UDRAClient.ini"), "Stats", "Show", 0) != 0 && m_stats.Load(folder)) {
+    m_hostValue1 = 0;
+    m_hostValue2 = 0;
+  }
+
+  if (!OpenStore(folder)) return false;
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() LaunchUDRAHostApp");
+  if (!IsUDRAHostAlive()) {
+    LaunchHostInBackground();
+    if (!m_launchThread) {
+      m_log.Write(Logger::E, "ResourceManager::Initialize()中LaunchUDRAHostApp()失败");
+      return false;
+    }
+  }
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() m_udraClient connect");
+  if (!m_udraClient.Start(1, this)) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中初次尝试m_udraClient.Start()失败");
+    m_udraClient.StartAsync(this, m_wnd);
+    return true;
+  }
+  m_log.Write(Logger::T, "ResourceManager::Initialize() 管道连接成功, 进行额外的初始话动作");
+  return FinishInitialize();
+}
+
+void ResourceManager::LaunchHostInBackground() {
+  if (m_launchThread) m_launchThread->Wait(UINT32_MAX);  // a launch of an earlier start
+  m_launchThread = platform::Thread::Start([this] {
+    std::unique_ptr<platform::Process> process;
+    LaunchUDRAHostApp(process);
+    std::lock_guard<std::mutex> guard(m_hostProcessLock);
+    m_hostProcess = std::move(process);
+    return 0;
+  });
+}
+
+bool ResourceManager::OpenStore(const std::string& folder) {
+  m_log.Write(Logger::T, "ResourceManager::Initialize() LoadLibrary ZAV.dll");
   if (!m_store.LoadModule(folder)) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中装载ZAV.dll失败");
     return false;
@@ -36,6 +103,58 @@ bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadZAV()失败");
     return false;
   }
+  return true;
+}
+
+void ResourceManager::PostInitResult(uintptr_t result) {
+  platform::PostWindowMessage(m_hCallbackHWnd.load(), WM_INIT_RESULT, result, 0);
+}
+
+bool ResourceManager::FinishInitialize() {
+  std::string folder;
+  ModuleFolder(folder);
+  m_log.Write(Logger::T, "ResourceManager::Initialize() m_udraShareState open");
+  if (!m_udraShareState.Open()) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中m_udraShareState.Open()失败");
+    PostInitResult(0);
+    return false;
+  }
+  platform::SetWindowTimer(m_wnd, kHostProbeTimer, kHostProbeIntervalMs);
+  platform::SetWindowTimer(m_wnd, kTickTimer, kTickIntervalMs);
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() LoadFileList");
+  if (!LoadFileList()) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
+    PostInitResult(0);
+    return false;
+  }
+
+  m_log.Write(Logger::T, "ResourceManager::Initialize() check m_sharedSpaces");
+  bool opened = false;
+  for (int attempt = 0; attempt < kTableOpenAttempts && !opened; ++attempt) {
+    opened = m_sharedSpaces.Open();
+    if (!opened) platform::SleepMs(kTableOpenIntervalMs);
+  }
+  if (!opened) {
+    m_log.Write(Logger::E, "ResourceManager::Initialize()中OpenFileMapping()失败");
+    PostInitResult(0);
+    return false;
+  }
+
+  SendMsg(MakeTick());
+  m_log.Write(Logger::T, "ResourceManager::Initialize()成功");
+  m_log.Format(Logger::T, "SendMessage m_hCallbackHWnd = %d!", int(reinterpret_cast<intptr_t>(m_hCallbackHWnd.load())));
+  PostInitResult(1);
+  return true;
+}
+
+// Reads the store and the catalogue without the host: for tools and tests
+// that only read files already in the store.
+bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
+  std::lock_guard<std::recursive_mutex> guard(m_lock);
+  m_files.Reset(cacheLimit);
+  std::string folder;
+  if (!ModuleFolder(folder) || !OpenStore(folder)) return false;
   if (!LoadFileList()) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
     return false;
@@ -101,6 +220,7 @@ void ResourceManager::SendQosReportIfDue() {
     report.usePercentage = m_useRecord.GetRequestedPercent();
     m_useRecord.CollectFrequent(report.heavyPaths);
     for (const std::string& path : m_files.MissingFiles()) report.missingPaths.push_back(path);
+    for (const std::string& name : m_syncs.FailedFiles()) report.failedPaths.push_back(name);
   }
   const qos::QosServer server = qos::ReadQosServer(ini);
   report.host = server.host;
@@ -109,13 +229,23 @@ void ResourceManager::SendQosReportIfDue() {
 }
 
 bool ResourceManager::Uninitialize() {
+  m_udraClient.Stop();
+  if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
+  m_sharedSpaces.Close();
   SendQosReportIfDue();
   std::string folder;
   if (!ModuleFolder(folder) || !m_useRecord.Save(JoinPath(folder, "UDRADownload\\ResUseRec.db"))) return false;
   m_fileList.clear();
   m_files.ReleaseAll();
+  m_udraShareState.Close();
   if (!m_store.CloseAndRelease()) return false;
+  if (m_wnd) {
+    platform::KillWindowTimer(m_wnd, kHostProbeTimer);
+    platform::KillWindowTimer(m_wnd, kTickTimer);
+  }
+  m_stats.Unload();
   if (m_wnd && !UDRAWndMsgProcessor::Uninitialize()) return false;
+  m_initialized = false;
   m_log.Write(Logger::T, "ResourceManager::Uninitialize()成功");
   return true;
 }

@@ -1,9 +1,86 @@
-// The hidden window's handler: host records, the connect result and timers.
+// The hidden window's handler and the manager's side of the pipe client:
+// host records, the connect result, the timers and host recovery.
 #include "core/ResourceManager.h"
+#include "hostlink/HostSupervisor.h"
 #include "hostlink/PipeMsg.h"
 
 namespace udra {
+namespace {
 
-void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t, uintptr_t, intptr_t) {}
+constexpr uintptr_t kTickTimer = 1;
+constexpr uintptr_t kHostProbeTimer = 2;
+constexpr int32_t CMD_SYNC_RETURN_ID = 2;
+constexpr int32_t CMD_HOST_VALUES_ID = 7;
+constexpr int32_t CMD_HOST_EVENT_ID = 10;
+
+}  // namespace
+
+void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t wParam, intptr_t) {
+  switch (msg) {
+    case MSG_PIPE_MESSAGE: {
+      const PipeMsg* record = PipeMsgOfParam(wParam);
+      if (!record) return;
+      switch (PipeMsgCmd(*record)) {
+        case CMD_SYNC_RETURN_ID:
+          m_syncs.OnSyncReturn(*record);
+          break;
+        case CMD_HOST_VALUES_ID:
+          m_hostValue1 = ReadInt32At(*record, 6);
+          m_hostValue2 = ReadInt32At(*record, 10);
+          break;
+        case CMD_HOST_EVENT_ID:
+          if (UDRA_HWND callback = m_hCallbackHWnd.load())
+            platform::PostWindowMessage(callback, WM_HOST_EVENT, uintptr_t(uint32_t(ReadInt32At(*record, 6))), 0);
+          break;
+        default:
+          break;
+      }
+      FreePipeMsgCopy(wParam);
+      return;
+    }
+    case platform::kWmTimer:
+      if (wParam == kTickTimer) {
+        m_stats.SetHostValue2(m_hostValue2);
+        m_stats.SetHostValue1(m_hostValue1);
+        SendMsg(MakeTick());
+      } else if (wParam == kHostProbeTimer) {
+        m_log.Format(Logger::T, "IsUDRAHostAlive() == %d", IsUDRAHostAlive() ? 1 : 0);
+      }
+      return;
+    case MSG_PIPE_CONNECTED:
+      m_log.Format(Logger::T, "MSG_PIPE_CONNECTED succ = %d", int(wParam));
+      if (wParam == 1)
+        FinishInitialize();
+      else
+        PostInitResult(0);
+      return;
+    default:
+      return;
+  }
+}
+
+void ResourceManager::OnRecvMsg(const PipeMsg& msg) {
+  if (m_wnd && platform::IsWindowAlive(m_wnd)) {
+    const uintptr_t copy = NewPipeMsgCopy(msg);
+    m_log.Format(Logger::V, "OnRecvMsg CMD:%d", PipeMsgCmd(msg));
+    // A copy the window will never see is freed here, not lost.
+    if (!platform::PostWindowMessage(m_wnd, MSG_PIPE_MESSAGE, copy, 0)) FreePipeMsgCopy(copy);
+    return;
+  }
+  m_log.Format(Logger::E, "OnRecvMsg CMD:%d hWnd %d is wrong!!", PipeMsgCmd(msg),
+               int(reinterpret_cast<intptr_t>(m_wnd)));
+}
+
+bool ResourceManager::SendMsg(const PipeMsg& msg) { return m_udraClient.SendMsg(msg); }
+
+// Runs on the listen thread with m_lock held: waits (bounded) for the old
+// host, fails the running syncs and launches a new host.
+bool ResourceManager::RestartHostApp() {
+  std::lock_guard<std::mutex> guard(m_hostProcessLock);
+  if (m_hostProcess) RetireHostProcess(m_hostProcess);
+  m_log.Write(Logger::T, "准备重启进程");
+  m_syncs.OnHostLost();
+  return LaunchUDRAHostApp(m_hostProcess);
+}
 
 }  // namespace udra

@@ -29,6 +29,11 @@ std::string NewGuidText();
 // environment variable UDRA_DEBUG_OUTPUT is set, else nothing.
 void DebugOutput(const char* text);
 
+// Enables a privilege in the process token (SetPrivilege). On POSIX there is
+// no such token: creating the shared objects in the user's private runtime
+// folder needs no privilege, so it succeeds.
+bool EnablePrivilege(const char* name);
+
 // A message box with one OK button. On POSIX: one line on standard error.
 void ShowMessageBox(const char* text, const char* caption);
 

@@ -29,6 +29,7 @@ extern "C" __attribute__((visibility("default"))) int udra_get_manager_info(IRes
   Copy(info->versionSection, m->config().section());
   Copy(info->fileListPath, m->config().FileListPath());
   Copy(info->moduleFolder, folder);
+  Copy(info->downloadUrlRoot, m->config().DownloadUrlRoot());
   return 0;
 }
 

@@ -18,6 +18,7 @@ typedef struct UDRAManagerInfo {
   char versionSection[260];
   char fileListPath[260]; /* the configured file list, "" for "FileList.dat" */
   char moduleFolder[260];
+  char downloadUrlRoot[260]; /* the configured URL root of this version */
 } UDRAManagerInfo;
 
 /* Fills `info` for a manager from GetResourceManager; 0 on success. */

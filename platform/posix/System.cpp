@@ -63,6 +63,8 @@ void DebugOutput(const char* text) {
   if (enabled && text) std::fputs(text, stderr);
 }
 
+bool EnablePrivilege(const char* name) { return name != nullptr; }
+
 void ShowMessageBox(const char* text, const char* caption) {
   std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
 }

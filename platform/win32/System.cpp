@@ -51,6 +51,19 @@ void DebugOutput(const char* text) {
   if (text) OutputDebugStringA(text);
 }
 
+bool EnablePrivilege(const char* name) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  bool ok = LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid) &&
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+            GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+  CloseHandle(token);
+  return ok;
+}
+
 void ShowMessageBox(const char* text, const char* caption) { MessageBoxA(nullptr, text, caption, MB_OK); }
 
 }  // namespace udra::platform

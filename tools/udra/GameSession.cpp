@@ -1,0 +1,157 @@
+#include "GameSession.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace udra::tool {
+
+// The library's message-window functions, bound by name.
+struct GameSession::Api {
+  decltype(&udra_create_message_window) createWindow = nullptr;
+  decltype(&udra_destroy_window) destroyWindow = nullptr;
+  decltype(&udra_peek_message) peekMessage = nullptr;
+  decltype(&udra_dispatch_message) dispatchMessage = nullptr;
+  decltype(&udra_default_window_proc) defaultProc = nullptr;
+};
+
+namespace {
+
+// Callback windows and their sessions; the procedure is a plain function.
+std::mutex g_sessionsLock;
+std::map<udra_hwnd, GameSession*> g_sessions;
+GameSession* g_creating = nullptr;  // the session whose window is being created
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+GameSession::~GameSession() {
+  Shutdown();
+  if (window_ && api_) {
+    {
+      std::lock_guard<std::mutex> guard(g_sessionsLock);
+      g_sessions.erase(window_);
+    }
+    api_->destroyWindow(window_);
+  }
+  delete api_;
+}
+
+bool GameSession::Open(const std::string& folder, std::string& error) {
+  if (!library_.Open(folder, error)) return false;
+  Api* api = new Api;
+  api_ = api;
+  api->createWindow = reinterpret_cast<decltype(api->createWindow)>(library_.Symbol("udra_create_message_window"));
+  api->destroyWindow = reinterpret_cast<decltype(api->destroyWindow)>(library_.Symbol("udra_destroy_window"));
+  api->peekMessage = reinterpret_cast<decltype(api->peekMessage)>(library_.Symbol("udra_peek_message"));
+  api->dispatchMessage = reinterpret_cast<decltype(api->dispatchMessage)>(library_.Symbol("udra_dispatch_message"));
+  api->defaultProc = reinterpret_cast<decltype(api->defaultProc)>(library_.Symbol("udra_default_window_proc"));
+  if (!api->createWindow || !api->destroyWindow || !api->peekMessage || !api->dispatchMessage || !api->defaultProc) {
+    error = "the library lacks the message-window functions";
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(g_sessionsLock);
+    g_creating = this;
+  }
+  window_ = api->createWindow(&GameSession::CallbackProc, this);
+  std::lock_guard<std::mutex> guard(g_sessionsLock);
+  g_creating = nullptr;
+  if (!window_) {
+    error = "cannot create the callback window";
+    return false;
+  }
+  g_sessions[window_] = this;
+  manager()->SetCallbackHWnd(window_);
+  return true;
+}
+
+intptr_t GameSession::CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  GameSession* session = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_sessionsLock);
+    auto it = g_sessions.find(wnd);
+    session = it != g_sessions.end() ? it->second : g_creating;
+  }
+  if (!session) return 0;
+  if (message == UDRA_WM_INIT_RESULT) session->initResult_ = int32_t(wparam);
+  if (message == UDRA_WM_SYNC_RETURN) session->lastSyncReturn_ = int32_t(wparam);
+  return session->api_->defaultProc(wnd, message, wparam, lparam);
+}
+
+bool GameSession::PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs,
+                            const std::function<bool()>& onTick) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto nextTick = Clock::now();
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    udra_msg msg;
+    bool any = false;
+    while (api_->peekMessage(&msg, 1) > 0) {
+      api_->dispatchMessage(&msg);
+      any = true;
+    }
+    if (onTick && Clock::now() >= nextTick) {
+      nextTick = Clock::now() + std::chrono::milliseconds(100);
+      if (!onTick()) return false;
+    }
+    if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+bool GameSession::Initialize(const std::string& urlRoot, uint32_t cacheLimit, uint32_t timeoutMs,
+                             std::string& error) {
+  initResult_ = -1;
+  if (!manager()->Initialize(urlRoot.c_str(), int32_t(cacheLimit))) {
+    error = "Initialize failed (see the log in the installation's Logs folder)";
+    return false;
+  }
+  initialized_ = true;
+  if (!PumpUntil([this] { return initResult_ != -1; }, timeoutMs)) {
+    error = "no WM_INIT_RESULT in time";
+    return false;
+  }
+  if (initResult_ != 1) {
+    error = "start-up failed (WM_INIT_RESULT 0)";
+    return false;
+  }
+  return true;
+}
+
+bool GameSession::Sync(const std::string& path, int32_t priority, uint32_t timeoutMs,
+                       const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info) {
+  std::memset(&info, 0, sizeof info);
+  lastSyncReturn_ = -1;
+  const int32_t id = manager()->StartSync(path.c_str(), window_, priority, 0);
+  if (id == -1) return false;
+  bool cancelled = false;
+  auto tick = [&] {
+    SyncInfo now{};
+    manager()->GetSyncInfo(id, &now);
+    if (progress && !cancelled && !progress(now)) {
+      manager()->CancelSync(id);
+      cancelled = true;
+    }
+    return true;
+  };
+  const bool returned = PumpUntil([&] { return lastSyncReturn_ == id; }, timeoutMs, tick);
+  manager()->GetSyncInfo(id, &info);
+  return returned;
+}
+
+bool GameSession::Info(UDRAManagerInfo& info) const {
+  auto get = reinterpret_cast<UDRA_GetManagerInfoFn>(library_.Symbol("udra_get_manager_info"));
+  return get && get(library_.manager(), &info) == 0;
+}
+
+bool GameSession::Shutdown() {
+  if (!initialized_) return true;
+  initialized_ = false;
+  return manager()->Uninitialize();
+}
+
+}  // namespace udra::tool

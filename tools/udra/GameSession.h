@@ -1,0 +1,56 @@
+// Plays the game's part: loads the library from an installation folder,
+// gives it a callback window, and pumps window messages on the calling
+// thread (the one that calls Initialize) while it waits for notifications.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "LibraryHandle.h"
+#include "udra/Diagnostics.h"
+#include "udra/MessageWindow.h"
+
+namespace udra::tool {
+
+class GameSession {
+ public:
+  GameSession() = default;
+  ~GameSession();
+  GameSession(const GameSession&) = delete;
+  GameSession& operator=(const GameSession&) = delete;
+
+  // Loads the library and creates the callback window.
+  bool Open(const std::string& folder, std::string& error);
+  // Initialize, then pumps until WM_INIT_RESULT (at most `timeoutMs`).
+  bool Initialize(const std::string& urlRoot, uint32_t cacheLimit, uint32_t timeoutMs, std::string& error);
+  // Starts a sync and pumps until its WM_SYNC_RETURN. `progress` is called
+  // about every 100 ms with the current record; returning false cancels the
+  // sync. The final record is left in `info`; false on time-out or when the
+  // path is not catalogued.
+  bool Sync(const std::string& path, int32_t priority, uint32_t timeoutMs,
+            const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info);
+  // Uninitialize (once).
+  bool Shutdown();
+
+  IResourceManager* manager() const { return library_.manager(); }
+  // What the manager was built from (udra_get_manager_info).
+  bool Info(UDRAManagerInfo& info) const;
+  int32_t initResult() const { return initResult_; }
+
+ private:
+  struct Api;
+  static intptr_t CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wparam, intptr_t lparam);
+  // Dispatches messages until `done` is true or the time runs out.
+  bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs,
+                 const std::function<bool()>& onTick = nullptr);
+
+  LibraryHandle library_;
+  const Api* api_ = nullptr;
+  udra_hwnd window_ = nullptr;
+  bool initialized_ = false;
+  int32_t initResult_ = -1;
+  int32_t lastSyncReturn_ = -1;
+};
+
+}  // namespace udra::tool
