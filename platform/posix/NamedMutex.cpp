@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -25,8 +25,9 @@ class LockFileMutex : public NamedMutex {
  public:
   explicit LockFileMutex(int fd) : fd_(fd) {}
   ~LockFileMutex() override {
-    if (owner_.load() == std::this_thread::get_id()) {
-      while (depth_ > 0) Release();
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (depth_ > 0) Unlock();  // destroyed while held: released with it
     }
     close(fd_);
   }
@@ -34,57 +35,72 @@ class LockFileMutex : public NamedMutex {
   WaitResult Wait(uint32_t timeoutMs) override {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    // Threads of this process share the descriptor, and flock does not
-    // keep them apart: an in-process lock does.
-    if (!local_.try_lock_until(deadline)) return WaitResult::Timeout;
-    if (depth_ > 0) {
+    const std::thread::id me = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(mu_);
+    if (owner_ == me) {
       ++depth_;
       return WaitResult::Acquired;
     }
+    // Threads of this process share the descriptor, and flock does not keep
+    // them apart: the first one claims the object, the others wait here.
+    if (!cv_.wait_until(lock, deadline, [this] { return owner_ == std::thread::id(); })) return WaitResult::Timeout;
+    owner_ = me;
+    lock.unlock();
+
     auto pause = std::chrono::milliseconds(1);
+    WaitResult failure = WaitResult::Acquired;
     while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        local_.unlock();
-        return WaitResult::Failed;
-      }
       const auto now = Clock::now();
-      if (now >= deadline) {
-        local_.unlock();
-        return WaitResult::Timeout;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        failure = WaitResult::Failed;
+      } else if (now >= deadline) {
+        failure = WaitResult::Timeout;
+      } else {
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        continue;
       }
-      std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-      pause = std::min(pause * 2, std::chrono::milliseconds(20));
+      lock.lock();
+      owner_ = std::thread::id();
+      cv_.notify_one();
+      return failure;
     }
     char mark = kReleased;
     const bool abandoned = pread(fd_, &mark, 1, 0) == 1 && mark == kHeld;
     mark = kHeld;
     if (pwrite(fd_, &mark, 1, 0) != 1) {
-      // Without the mark a later crash would go unnoticed; still held.
+      // Without the mark a later crash goes unnoticed; the mutex is held all the same.
     }
+    lock.lock();
     depth_ = 1;
-    owner_ = std::this_thread::get_id();
     return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
   }
 
   bool Release() override {
-    if (owner_.load() != std::this_thread::get_id() || depth_ == 0) return false;
-    if (--depth_ == 0) {
-      const char mark = kReleased;
-      if (pwrite(fd_, &mark, 1, 0) != 1) {
-        // The next taker will report the mutex abandoned; nothing better to do.
-      }
-      owner_ = std::thread::id();
-      flock(fd_, LOCK_UN);
-    }
-    local_.unlock();
+    std::lock_guard<std::mutex> lock(mu_);
+    if (owner_ != std::this_thread::get_id() || depth_ == 0) return false;
+    if (--depth_ == 0) Unlock();
     return true;
   }
 
  private:
+  // mu_ held.
+  void Unlock() {
+    const char mark = kReleased;
+    if (pwrite(fd_, &mark, 1, 0) != 1) {
+      // The next taker will report the mutex abandoned; nothing better to do.
+    }
+    flock(fd_, LOCK_UN);
+    depth_ = 0;
+    owner_ = std::thread::id();
+    cv_.notify_one();
+  }
+
   int fd_;
-  std::recursive_timed_mutex local_;
-  int depth_ = 0;  // guarded by local_
-  std::atomic<std::thread::id> owner_{};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::thread::id owner_;  // the thread that holds or is taking the mutex
+  int depth_ = 0;          // takes of the owner; 0 while it is still taking
 };
 
 std::string LockPath(const std::string& name) {

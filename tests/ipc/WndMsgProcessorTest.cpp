@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <vector>
 
 #include "core/UDRAWndMsgProcessor.h"
@@ -24,8 +24,15 @@ class TestProcessor : public UDRAWndMsgProcessor {
 TEST(WndMsgProcessor, ClassNameIsUniquePerObject) {
   TestProcessor a;
   TestProcessor b;
-  const std::regex form("_UDRA_WND_CLASS_[0-9]+_-?[0-9]+");
-  EXPECT_TRUE(std::regex_match(a.className(), form)) << a.className();
+  // "_UDRA_WND_CLASS_" <unsigned tick count> "_" <signed number>
+  const std::string prefix = "_UDRA_WND_CLASS_";
+  const std::string& name = a.className();
+  ASSERT_EQ(name.compare(0, prefix.size(), prefix), 0) << name;
+  const size_t sep = name.find('_', prefix.size());
+  ASSERT_NE(sep, std::string::npos) << name;
+  const std::string tick = name.substr(prefix.size(), sep - prefix.size());
+  ASSERT_FALSE(tick.empty());
+  for (char c : tick) EXPECT_TRUE(isdigit(static_cast<unsigned char>(c))) << name;
   EXPECT_NE(a.className(), b.className());
   // The last number is the address of the member, as a signed 32-bit value.
   const std::string tail = a.className().substr(a.className().rfind('_') + 1);
