@@ -36,8 +36,8 @@ bool PipeLink::Create(const std::string& instanceKey) {
 }
 
 void PipeLink::Run(const std::atomic<bool>& stop) {
-  startTick_ = platform::TickCount();
-  uint32_t lastCheck = startTick_;
+  aloneSince_ = platform::TickCount();
+  uint32_t lastCheck = aloneSince_;
   while (!stop) {
     std::vector<platform::Waitable*> objects{&wake_, &server_->connectionPending()};
     int readIndex = -1, writeIndex = -1;
@@ -68,10 +68,18 @@ void PipeLink::Run(const std::atomic<bool>& stop) {
   }
 }
 
+// The game is known by the process id of its CMD_HELLO. A library that
+// reconnects after a host restart sends no CMD_HELLO: without an id the host
+// stays while a connection is open and ends once none has been open for
+// NoGameExit seconds (counted from the start or from the last disconnect).
 bool PipeLink::GameGone(uint32_t now) {
   if (gamePid_ == 0) {
-    if (now - startTick_ < noGameExitMs_) return false;
-    log_.Write(Logger::T, "PipeLink: no game said hello, the host ends");
+    if (pipe_) {
+      aloneSince_ = now;
+      return false;
+    }
+    if (now - aloneSince_ < noGameExitMs_) return false;
+    log_.Write(Logger::T, "PipeLink: no game is connected, the host ends");
     return true;
   }
   if (ProcessAlive(gamePid_)) return false;
@@ -92,6 +100,7 @@ void PipeLink::DropConnection(const char* why, int error) {
   log_.Format(Logger::W, "PipeLink: connection closed (%s, %d)", why, error);
   pipe_.reset();
   writePending_ = false;
+  aloneSince_ = platform::TickCount();
 }
 
 void PipeLink::OnRead() {

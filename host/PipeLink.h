@@ -25,8 +25,8 @@ class PipeLink {
   PipeLink(Outbox& outbox, platform::Event& wake, DownloadEngine& engine, const Logger& log, int noGameExitSeconds);
 
   bool Create(const std::string& instanceKey);
-  // Serves until the game has gone (or none said hello in time) or `stop`
-  // is set; checks both at least every second.
+  // Serves until the game has gone or `stop` is set; checks both at least
+  // every second.
   void Run(const std::atomic<bool>& stop);
   // Writes what is still queued, for at most `timeoutMs`.
   void Flush(uint32_t timeoutMs);
@@ -51,7 +51,7 @@ class PipeLink {
   bool hasInFlight_ = false;
   PipeMsg inFlight_{};
   int32_t gamePid_ = 0;
-  uint32_t startTick_ = 0;
+  uint32_t aloneSince_ = 0;  // since when no connection is open
 };
 
 }  // namespace udra::host

@@ -32,6 +32,8 @@ bool StoreLink::Load(const std::string& folder, uint32_t reservedSize) {
 bool StoreLink::Reopen() {
   if (!zav_) return false;
   if (open_) return true;
+  std::lock_guard<std::mutex> lock(openMu_);
+  if (open_) return true;
   const char* path = storeFolder_.c_str();
   if (zav_->Exists(path))
     open_ = zav_->Load(path);

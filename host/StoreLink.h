@@ -3,7 +3,9 @@
 // The store object may be called from several threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "core/IZav.h"
@@ -31,7 +33,8 @@ class StoreLink {
   platform::ModuleHandle module_ = nullptr;
   ReleaseZavFn release_ = nullptr;
   IZav* zav_ = nullptr;
-  bool open_ = false;
+  std::mutex openMu_;  // Reopen runs on the engine's and the store writer's threads
+  std::atomic<bool> open_{false};
   std::string storeFolder_;
   uint32_t reservedSize_ = 0;
 };

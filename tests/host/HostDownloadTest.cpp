@@ -256,5 +256,14 @@ TEST_F(HostTest, OneHostPerInstallationAndItEndsWithTheGame) {
   EXPECT_FALSE(platform::NamedMutex::Exists(install->key()));
 }
 
+TEST_F(HostTest, WithoutHelloTheHostStaysWhileAConnectionIsOpen) {
+  install = std::make_unique<Installation>("[Host]\nNoGameExit=1\n");
+  ASSERT_TRUE(install->StartHost());
+  ASSERT_TRUE(client.Connect(install->key(), 5000, -1));
+  EXPECT_FALSE(install->host()->Wait(2500));
+  client.Disconnect();
+  EXPECT_TRUE(install->host()->Wait(4000));
+}
+
 }  // namespace
 }  // namespace udra::hosttest

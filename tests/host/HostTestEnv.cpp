@@ -175,6 +175,7 @@ bool PipeClient::Connect(const std::string& key, uint32_t timeoutMs, int32_t pid
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   } while (std::chrono::steady_clock::now() < deadline);
   if (!pipe_) return false;
+  if (pid < 0) return true;
   return Send(MakeHello(pid ? static_cast<uint32_t>(pid) : static_cast<uint32_t>(getpid())));
 }
 

@@ -80,8 +80,10 @@ class Installation {
 class PipeClient {
  public:
   // Connects, retrying for up to `timeoutMs` while the host comes up, and
-  // sends CMD_HELLO with `pid` (0: this process).
+  // sends CMD_HELLO with `pid` (0: this process; -1: no CMD_HELLO, as after
+  // a host restart).
   bool Connect(const std::string& key, uint32_t timeoutMs = 5000, int32_t pid = 0);
+  void Disconnect() { pipe_.reset(); }
   bool Send(const PipeMsg& msg);
   bool SendSync(int32_t id, const std::string& name, const std::string& url, int32_t size,
                 const std::string& digest, int32_t priority = 0);
