@@ -18,6 +18,15 @@ std::atomic<int32_t> g_lastSyncId{-1};
 
 int32_t NextSyncId() { return g_lastSyncId.fetch_add(1) + 1; }
 
+// The download name as the request record carries it. A package name too long
+// for its field is cut there, and the host answers with the name it was sent,
+// so the pending entry is kept under that same cut name: the completion (most
+// likely a failed size or digest check) then still ends the sync.
+std::string WireName(std::string name) {
+  if (name.size() >= kNameField) name.resize(kNameField - 1);
+  return name;
+}
+
 }  // namespace
 
 int32_t FailureState(uint16_t errCode, uint16_t errKind) {
@@ -82,7 +91,7 @@ int32_t Syncs::StartFolder(const std::string& key, UDRA_HWND notifyWnd, int32_t 
   m_fileList.filesBelow(key, files);
   for (const std::string& file : files) {
     if (InArchive(file)) continue;
-    const std::string name = DownloadName(file);
+    const std::string name = WireName(DownloadName(file));
     // Files sharing a package are requested once, through the first of them.
     if (!record.pending.emplace(name, file).second) continue;
     SendRequest(record, name, file);
@@ -100,7 +109,7 @@ int32_t Syncs::StartFile(const std::string& key, UDRA_HWND notifyWnd, int32_t pr
   int32_t packedSize = 0;
   m_fileList.packedSize(key, packedSize);
   SyncRecord record = NewRecord(key, packedSize, notifyWnd, priority, userParam);
-  const std::string name = DownloadName(key);
+  const std::string name = WireName(DownloadName(key));
   record.pending.emplace(name, key);
   const int32_t id = record.id;
   if (InArchive(key)) {

@@ -106,6 +106,20 @@ TEST_F(SyncsTest, OverlongUrlIsCutToItsField) {
   EXPECT_EQ(f.packedDigest, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa");
 }
 
+TEST_F(SyncsTest, OverlongPackageNameIsAnsweredUnderItsCutName) {
+  const std::string package(300, 'p');
+  ASSERT_TRUE(files.LoadFromBuffer("Big.txt|1|9|00000000000000000000000000000000|"
+                                   "00000000000000000000000000000000|srv|" + package + "\n"));
+  alive = {Wnd(5)};
+  const int32_t id = syncs->StartSync("Big.txt", Wnd(5), 1, 0);
+  ASSERT_EQ(sent.size(), 1u);
+  const std::string wireName = ReadSyncFile(sent[0]).name;
+  EXPECT_EQ(wireName, package.substr(0, 255));
+  Complete(id, wireName, false, 5, 1);
+  EXPECT_EQ(State(id), UDRA_SYNC_ERROR_KIND1);
+  EXPECT_EQ(posts.size(), 1u);
+}
+
 TEST_F(SyncsTest, FailedSendLeavesTheSyncRunning) {
   sendResult = false;
   const int32_t id = syncs->StartSync("Single.txt", Wnd(5), 1, 0);
