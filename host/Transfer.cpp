@@ -32,7 +32,7 @@ bool Transfer::OpenPart() {
       }
       fclose(part_);
       part_ = nullptr;
-      md5_ = Md5();
+      md5_.Reset();
     }
   }
   part_ = fopen(setup_.partPath.c_str(), "wb");
@@ -133,9 +133,7 @@ std::string Transfer::FinishDigest() {
       return std::string();
     }
   }
-  uint8_t digest[16];
-  md5_.Final(digest);
-  return Md5::ToHex(digest);
+  return md5_.FinalHex();
 }
 
 int64_t Transfer::TakeNewBytes() {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/DownloadTable.h"
-#include "util/Md5.h"
+#include "host/Md5Stream.h"
 
 namespace udra::host {
 
@@ -65,7 +65,7 @@ class Transfer {
   TransferSetup setup_;
   FILE* part_ = nullptr;
   std::string memory_;
-  Md5 md5_;
+  Md5Stream md5_;
   int64_t resumedFrom_ = 0;
   int64_t received_ = 0;
   int64_t newBytes_ = 0;

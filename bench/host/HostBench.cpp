@@ -86,7 +86,7 @@ void CurlRun(benchmark::State& state, Set& set, const std::string& run, bool par
     for (int i = 0; i < set.count; ++i)
       cfg << "url = \"" << set.urls[i] << "\"\noutput = \"" << out << "/f" << i << ".bin\"\n";
   }
-  const std::string command = "curl -s -f --create-dirs " +
+  const std::string command = "curl -s -f --no-progress-meter --create-dirs " +
                               std::string(parallel ? "--parallel --parallel-max 8 " : "") + "-K " + config;
   for (auto _ : state) {
     std::filesystem::remove_all(out);
