@@ -64,12 +64,17 @@ LzmaCodec LzmaCodec::Bind(const std::string& folder) {
 const LzmaCodec& GetLzmaCodec() {
   // When the library's folder is unknown nothing is loaded: the module is
   // never looked for on the system's search path.
-  static const LzmaCodec codec = [] {
+  //
+  // The binding lives until the process ends and is never destroyed: a
+  // destructor run at exit would free "LZMA.DLL" from code that the game may
+  // already have unloaded with this library (it would return into unmapped
+  // code). The system releases the module with the process.
+  static const LzmaCodec* codec = [] {
     std::string folder;
     if (!ModuleFolder(folder)) folder.clear();
-    return LzmaCodec::Bind(folder);
+    return new LzmaCodec(LzmaCodec::Bind(folder));
   }();
-  return codec;
+  return *codec;
 }
 
 bool GetUnpackSize(const LzmaCodec& codec, const void* data, uint32_t length, uint32_t& size) {

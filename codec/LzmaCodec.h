@@ -36,7 +36,8 @@ class LzmaCodec {
 };
 
 // The process-wide codec, bound from ModuleFolder on the first call. The
-// binding is made once, also when it failed; the module is freed at exit.
+// binding is made once, also when it failed; the module stays loaded until
+// the process ends.
 // The first call is not locked: callers serialise it (the manager lock).
 const LzmaCodec& GetLzmaCodec();
 

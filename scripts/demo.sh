@@ -1,19 +1,57 @@
 #!/usr/bin/env bash
-# The main job: builds the project, lays out an installation folder the way a
-# game ships it and loads the library from it as a game does.
-# Usage: scripts/demo.sh [INSTALL_FOLDER]   (default: build-demo/install)
+# The main job: builds the project, publishes the bundled sample content,
+# lays out an installation folder the way a game ships it, points its URL
+# root at the published tree through file://, syncs a folder with a package
+# and a few files through the real host, reads every file back through the
+# library and checks its digest, and shuts down. No server is needed.
+# Usage: scripts/demo.sh [WORK_FOLDER]   (default: build-demo)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${UDRA_BUILD_ROOT:-$root/build-demo}
-install=${1:-$build/install}
+work=$(mkdir -p "${1:-$root/build-demo}" && cd "${1:-$root/build-demo}" && pwd)
+install="$work/install"
+published="$work/published"
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build/linux" -j "$(nproc)"
+echo "== building"
+cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$work/build" -j "$(nproc)" >/dev/null
+stage="$work/build/stage"
 
-echo "laying out $install"
+echo "== publishing sample/content to $published"
+rm -rf "$published" "$install"
+"$stage/udra-publish" "$root/sample/content" "$published" --url-folder v1 --package Data/Textures
+
+echo "== laying out $install"
 mkdir -p "$install"
-cp "$build/linux/stage/"* "$install/"
+cp "$stage/libUDRAClient.so" "$stage/ZAV.dll" "$stage/LZMA.DLL" "$stage/UDRAStats.dll" "$stage/UDRAHostApp.exe" \
+   "$stage/udra" "$install/"
 cp -r "$root/sample/install/." "$install/"
+cp "$published/FileList.dat" "$install/"
+cat >> "$install/UDRAConfig.ini" <<INI
 
-"$install/udra" info --dir "$install"
+[VER_1.0.0]
+DownloadUrlRoot=file://$published
+INI
+udra() { "$install/udra" "$@" --dir "$install"; }
+
+echo "== the installation"
+udra info
+
+echo "== syncing"
+udra sync Data Maps/town.map Maps/empty.map Sound/click.wav
+
+echo "== reading every file back"
+failed=0
+while IFS= read -r -d '' file; do
+  relative=${file#"$root/sample/content/"}
+  want=$(md5sum < "$file" | cut -d' ' -f1)
+  got=$(udra cat "$relative" | md5sum | cut -d' ' -f1) || got="unreadable"
+  if [ "$want" = "$got" ]; then echo "ok   $relative"; else echo "BAD  $relative"; failed=1; fi
+done < <(find "$root/sample/content" -type f -print0 | sort -z)
+
+echo "== extracting Data/config.ini"
+udra extract Data/config.ini
+cmp "$install/UDRADownload/Data/config.ini" "$root/sample/content/Data/config.ini" && echo "ok   extracted copy"
+
+[ "$failed" -eq 0 ] && echo "main job: every file synced and read back intact"
+exit "$failed"

@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "GameSession.h"
+#include "platform/CodePage.h"
 
 namespace udra::tool {
 namespace {
@@ -67,18 +68,27 @@ int Finish(GameSession& session, int status) {
   return status;
 }
 
+// Catalogue names are GBK; the terminal and JSON want UTF-8.
+std::string Display(const char* ansi) {
+  const std::string utf8 = platform::AnsiToUtf8(ansi);
+  return utf8.empty() ? ansi : utf8;
+}
+
+std::string Display(const std::string& ansi) { return Display(ansi.c_str()); }
+
 void PrintEntry(const FileInfo& f, bool json) {
   const bool folder = f.flags != UDRA_FILEINFO_FILE;
+  const std::string key = Display(f.key);
   if (json) {
     std::printf("{\"key\":%s,\"folder\":%s,\"size\":%d,\"packedSize\":%d,\"package\":%s,\"digest\":\"%s\","
                 "\"packedDigest\":\"%s\"}\n",
-                JsonString(f.key).c_str(), folder ? "true" : "false", f.size, f.packedSize,
-                JsonString(f.packageName).c_str(), folder ? "" : Hex(f.digest).c_str(),
+                JsonString(key).c_str(), folder ? "true" : "false", f.size, f.packedSize,
+                JsonString(Display(f.packageName)).c_str(), folder ? "" : Hex(f.digest).c_str(),
                 folder ? "" : Hex(f.packedDigest).c_str());
   } else if (folder) {
-    std::printf("%-10s %s\\\n", "<dir>", f.key);
+    std::printf("%-10s %s\\\n", "<dir>", key.c_str());
   } else {
-    std::printf("%10d %s  %s\n", f.size, Hex(f.digest).c_str(), f.key);
+    std::printf("%10d %s  %s\n", f.size, Hex(f.digest).c_str(), key.c_str());
   }
 }
 
@@ -110,7 +120,7 @@ int ListCommand(const Options& options) {
     FileInfo* list = nullptr;
     const int32_t count = session->manager()->ListFiles(path.c_str(), &list);
     if (count <= 0) {
-      std::fprintf(stderr, "udra: %s: not catalogued\n", path.c_str());
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
       status = 1;
       continue;
     }
@@ -130,20 +140,20 @@ int StatCommand(const Options& options) {
     const bool folder = m->IsFolder(path.c_str());
     const int32_t count = folder ? 0 : m->ListFiles(path.c_str(), &list);
     if (!folder && count != 1) {
-      std::fprintf(stderr, "udra: %s: not catalogued\n", path.c_str());
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
       status = 1;
       continue;
     }
     const bool present = m->IsFileInArchive(path.c_str());
     if (options.json) {
-      std::printf("{\"path\":%s,\"folder\":%s,\"inArchive\":%s", JsonString(path).c_str(), folder ? "true" : "false",
+      std::printf("{\"path\":%s,\"folder\":%s,\"inArchive\":%s", JsonString(Display(path)).c_str(), folder ? "true" : "false",
                   present ? "true" : "false");
       if (list)
         std::printf(",\"size\":%d,\"packedSize\":%d,\"digest\":\"%s\",\"package\":%s", list->size, list->packedSize,
                     Hex(list->digest).c_str(), JsonString(list->packageName).c_str());
       std::printf("}\n");
     } else {
-      std::printf("%s: %s, %s", path.c_str(), folder ? "folder" : "file", present ? "in the store" : "not downloaded");
+      std::printf("%s: %s, %s", Display(path).c_str(), folder ? "folder" : "file", present ? "in the store" : "not downloaded");
       if (list) std::printf(", %d bytes, MD5 %s%s%s", list->size, Hex(list->digest).c_str(),
                             *list->packageName ? ", in package " : "", list->packageName);
       std::printf("\n");
@@ -161,7 +171,7 @@ int CatCommand(const Options& options) {
     IResourceManager* m = session->manager();
     const int32_t handle = m->OpenFile(path.c_str(), "r");
     if (handle == -1) {
-      std::fprintf(stderr, "udra: %s: cannot open (not catalogued or not downloaded)\n", path.c_str());
+      std::fprintf(stderr, "udra: %s: cannot open (not catalogued or not downloaded)\n", Display(path).c_str());
       status = 1;
       continue;
     }
@@ -190,7 +200,7 @@ int ExtractCommand(const Options& options) {
     const bool ok = session->manager()->ExtractFile(path.c_str());
     if (!ok) status = 1;
     std::printf(options.json ? "{\"path\":%s,\"extracted\":%s}\n" : "%s: %s\n",
-                options.json ? JsonString(path).c_str() : path.c_str(),
+                options.json ? JsonString(Display(path)).c_str() : Display(path).c_str(),
                 options.json ? (ok ? "true" : "false") : (ok ? "extracted below UDRADownload" : "failed"));
   }
   return Finish(*session, status);
@@ -212,17 +222,17 @@ int SyncCommand(const Options& options) {
                                         info);
     if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\n");
     if (!returned && info.state == 0 && info.name[0] == 0) {
-      std::fprintf(stderr, "udra: %s: not catalogued\n", path.c_str());
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
       status = 1;
       continue;
     }
     if (info.state != UDRA_SYNC_DONE) status = 1;
     if (options.json)
       std::printf("{\"path\":%s,\"state\":%d,\"stateName\":\"%s\",\"totalSize\":%d,\"doneSize\":%d,\"timedOut\":%s}\n",
-                  JsonString(path).c_str(), info.state, StateName(info.state), info.totalSize, info.doneSize,
+                  JsonString(Display(path)).c_str(), info.state, StateName(info.state), info.totalSize, info.doneSize,
                   returned ? "false" : "true");
     else
-      std::printf("%s: %s (%d of %d bytes)%s\n", path.c_str(), StateName(info.state), info.doneSize, info.totalSize,
+      std::printf("%s: %s (%d of %d bytes)%s\n", Display(path).c_str(), StateName(info.state), info.doneSize, info.totalSize,
                   returned ? "" : ", timed out");
     if (g_interrupted) break;
   }

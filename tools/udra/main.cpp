@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -69,7 +70,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "udra: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
       return 2;
     } else {
-      options.paths.push_back(arg);
+      // Catalogued names are in the ANSI code page (GBK); the command line is UTF-8.
+      const std::string ansi = udra::platform::Utf8ToAnsi(arg);
+      options.paths.push_back(ansi.empty() ? arg : ansi);
     }
   }
   if (options.cacheLimit == 0) options.cacheLimit = 1;
