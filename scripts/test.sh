@@ -19,6 +19,10 @@ cmake -S "$root" -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUD
   && ctest --test-dir "$out/linux" -j "$jobs" --output-on-failure --timeout 600
 result $? "Linux tests"
 
+step "The main job"
+XDG_CONFIG_HOME="$out/demo-home" "$root/scripts/demo.sh" "$out/demo"
+result $? "main job"
+
 if [ "$quick" -eq 0 ]; then
   step "AddressSanitizer and UndefinedBehaviorSanitizer"
   cmake -S "$root" -B "$out/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUDRA_SANITIZE=address,undefined >/dev/null \
