@@ -40,7 +40,8 @@ class UDRAClient::ListenLoop {
       platform::Waitable* objects[] = {&link_->stopEvent, &link_->sendEvent, &pipe.readCompletion(),
                                        &pipe.writeCompletion()};
       w = platform::WaitForAny(objects, 4, platform::kInfinite);
-      log.Format(Logger::V, "UDRAClientListenThread WaitForMultipleObjects return = %d", w);
+      // A failed wait is logged as WAIT_FAILED reads with %d: -1.
+      log.Format(Logger::V, "UDRAClientListenThread WaitForMultipleObjects return = %d", w < 0 ? -1 : w);
       if (w == 0) break;
       std::lock_guard<std::recursive_mutex> guard(*link_->lock);
       if (link_->detached) break;  // Stop let us go: touch nothing of the client any more
@@ -63,7 +64,7 @@ class UDRAClient::ListenLoop {
         result = -1;
       }
     }
-    log.Format(Logger::T, "管道线程退出了, waitResult = %d", w);
+    log.Format(Logger::T, "管道线程退出了, waitResult = %d", w < 0 ? -1 : w);
     link_->pipe.reset();
     return result;
   }

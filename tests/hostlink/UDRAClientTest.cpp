@@ -233,17 +233,18 @@ TEST(UDRAClientRecovery, ARecordPendingWhenTheHostDiesIsWrittenToTheNewHost) {
   auto pipe = hosts.Accept(0);
   ASSERT_NE(pipe, nullptr);
 
+  PipeMsg msg;
+  ASSERT_TRUE(ReadRecord(*pipe, msg));  // hello: the listen thread runs
   // The host stops reading: the socket fills and a write stays pending.
   constexpr int kCount = 1500;
   for (int i = 0; i < kCount; ++i) ASSERT_TRUE(client.SendMsg(MakeSyncFile(i, "n", "u", 0, 0, 0, "")));
-  platform::SleepMs(50);
+  platform::SleepMs(200);
   pipe.reset();  // the host dies with unread records
 
   auto second = hosts.Accept(1);
   ASSERT_NE(second, nullptr);
   // What the old pipe had not taken arrives on the new one, in order and up
   // to the last record: the write pending at the crash was not forgotten.
-  PipeMsg msg;
   ASSERT_TRUE(ReadRecord(*second, msg));
   int expected = ReadSyncFile(msg).syncId;
   EXPECT_GT(expected, 0);
@@ -372,6 +373,8 @@ std::atomic<intptr_t> ConnectedReport::wParam{-1};
 TEST(UDRAClient, BackgroundConnectSendsConnectedToTheWindow) {
   const std::string key = UniqueKey("HLASYNC");
   const std::string windowClass = UniqueKey("HLASYNCWND");
+  ConnectedReport::calls = 0;
+  ConnectedReport::wParam = -1;
   ASSERT_TRUE(platform::RegisterWindowClass(windowClass, &ConnectedReport::Proc));
   platform::WindowHandle window = platform::CreateMessageWindow(windowClass);
   ASSERT_NE(window, nullptr);
