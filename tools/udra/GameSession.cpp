@@ -78,7 +78,11 @@ intptr_t GameSession::CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wp
   }
   if (!session) return 0;
   if (message == UDRA_WM_INIT_RESULT) session->initResult_ = int32_t(wparam);
-  if (message == UDRA_WM_SYNC_RETURN) session->lastSyncReturn_ = int32_t(wparam);
+  if (message == UDRA_WM_SYNC_RETURN) {
+    session->lastSyncReturn_ = int32_t(wparam);
+    session->syncReturns_.push_back(int32_t(wparam));
+  }
+  if (message == UDRA_WM_HOST_EVENT) session->hostEvents_.push_back(wparam);
   return session->api_->defaultProc(wnd, message, wparam, lparam);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "LibraryHandle.h"
 #include "udra/Diagnostics.h"
@@ -33,6 +34,16 @@ class GameSession {
   // Uninitialize (once).
   bool Shutdown();
 
+  // Dispatches messages until `done` is true or the time runs out; `onTick`
+  // runs about every 100 ms and stops the wait when it returns false.
+  bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs,
+                 const std::function<bool()>& onTick = nullptr);
+  // Sync ids of every WM_SYNC_RETURN dispatched so far, in order.
+  const std::vector<int32_t>& syncReturns() const { return syncReturns_; }
+  // wParams of every WM_HOST_EVENT dispatched so far.
+  const std::vector<uintptr_t>& hostEvents() const { return hostEvents_; }
+  udra_hwnd window() const { return window_; }
+
   IResourceManager* manager() const { return library_.manager(); }
   // What the manager was built from (udra_get_manager_info).
   bool Info(UDRAManagerInfo& info) const;
@@ -41,9 +52,6 @@ class GameSession {
  private:
   struct Api;
   static intptr_t CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wparam, intptr_t lparam);
-  // Dispatches messages until `done` is true or the time runs out.
-  bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs,
-                 const std::function<bool()>& onTick = nullptr);
 
   LibraryHandle library_;
   const Api* api_ = nullptr;
@@ -51,6 +59,8 @@ class GameSession {
   bool initialized_ = false;
   int32_t initResult_ = -1;
   int32_t lastSyncReturn_ = -1;
+  std::vector<int32_t> syncReturns_;
+  std::vector<uintptr_t> hostEvents_;
 };
 
 }  // namespace udra::tool

@@ -1,0 +1,85 @@
+#include "EndToEndFixture.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace udra::e2e {
+namespace fs = std::filesystem;
+
+EndToEnd::EndToEnd(const std::map<std::string, std::string>& files, const std::string& package,
+                   const std::string& hostIni, const std::string& clientIni) {
+  setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
+  nginx_ = std::make_unique<hosttest::Nginx>(work_ / "nginx");
+  if (!nginx_->Start()) return;
+  for (const auto& [name, bytes] : files) work_.Write("src/" + name, bytes);
+  std::string command = std::string(UDRA_STAGE_DIR) + "/udra-publish " + (work_ / "src") + " " + nginx_->root() +
+                        " --url-folder v1 --quiet";
+  if (!package.empty()) command += " --package " + package;
+  if (std::system(command.c_str()) != 0) return;
+  for (const char* name : {"libUDRAClient.so", "ZAV.dll", "LZMA.DLL", "UDRAHostApp.exe", "UDRAStats.dll"})
+    fs::copy_file(std::string(UDRA_STAGE_DIR) + "/" + name, install_ / name);
+  fs::permissions(install_ / "UDRAHostApp.exe", fs::perms::owner_all, fs::perm_options::add);
+  fs::copy_file(nginx_->root() + "/FileList.dat", install_ / "FileList.dat");
+  install_.Write("UDRAHostApp.ini", "[Host]\nMaxRetries=0\nLowSpeedTimeout=3\nNoGameExit=5\n" + hostIni);
+  install_.Write("UDRAClient.ini", clientIni.empty() ? "[Stats]\nShow=1\n[ZEPH]\nReportInterval=0\n" : clientIni);
+  install_.Write("LogConfig.ini", "[Default]\nWriteToLogFile=ETWV\n");
+  ready_ = true;
+}
+
+EndToEnd::~EndToEnd() {
+  session_.reset();  // Uninitialize; the host ends once this process is gone
+  const int pid = HostPid();
+  if (pid > 0) kill(pid, SIGKILL);
+}
+
+tool::GameSession& EndToEnd::Start(uint32_t cacheLimit) {
+  session_ = std::make_unique<tool::GameSession>();
+  std::string error;
+  EXPECT_TRUE(session_->Open(install_.path(), error)) << error;
+  EXPECT_TRUE(session_->Initialize(nginx_->Url(""), cacheLimit, 30000, error)) << error;
+  return *session_;
+}
+
+bool EndToEnd::SyncAndWait(const std::string& path, SyncInfo& info, uint32_t timeoutMs) {
+  return session_->Sync(path, 0, timeoutMs, nullptr, info);
+}
+
+std::string EndToEnd::ReadFile(const std::string& key) {
+  const int32_t handle = manager()->OpenFile(key.c_str(), "r");
+  if (handle == -1) return "<cannot open>";
+  std::string out;
+  for (;;) {
+    char buffer[50000];
+    uint32_t size = sizeof buffer;
+    if (!manager()->ReadOpenFile(handle, buffer, &size, 0)) {
+      out = "<read failed>";
+      break;
+    }
+    if (size == 0) break;
+    out.append(buffer, size);
+  }
+  manager()->CloseFile(handle);
+  return out;
+}
+
+int EndToEnd::HostPid() const {
+  const std::string host = fs::canonical(install_ / "UDRAHostApp.exe").string();
+  DIR* proc = opendir("/proc");
+  int found = -1;
+  while (dirent* entry = proc ? readdir(proc) : nullptr) {
+    const int pid = std::atoi(entry->d_name);
+    if (pid <= 0) continue;
+    char target[4096];
+    const std::string link = "/proc/" + std::string(entry->d_name) + "/exe";
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, size_t(n)) == host) found = pid;
+  }
+  if (proc) closedir(proc);
+  return found;
+}
+
+}  // namespace udra::e2e
