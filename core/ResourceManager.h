@@ -83,6 +83,10 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   const VersionSettings& config() const { return m_config; }
 
  private:
+  // The hidden window's timers: 1 sends CMD_TICK, 2 probes the host.
+  static constexpr uintptr_t kTickTimer = 1;
+  static constexpr uintptr_t kHostProbeTimer = 2;
+
   static std::string ReadHostVersion();
   bool LoadZAV();
   bool LoadFileList();

@@ -13,9 +13,7 @@ namespace udra {
 namespace {
 
 constexpr int kDefaultReservedSize = 0x40000000;  // 1 GiB
-constexpr uintptr_t kTickTimer = 1;
 constexpr uint32_t kTickIntervalMs = 1000;
-constexpr uintptr_t kHostProbeTimer = 2;
 constexpr uint32_t kHostProbeIntervalMs = 10000;
 constexpr int kTableOpenAttempts = 50;
 constexpr uint32_t kTableOpenIntervalMs = 100;

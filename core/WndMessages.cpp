@@ -5,15 +5,6 @@
 #include "hostlink/PipeMsg.h"
 
 namespace udra {
-namespace {
-
-constexpr uintptr_t kTickTimer = 1;
-constexpr uintptr_t kHostProbeTimer = 2;
-constexpr int32_t CMD_SYNC_RETURN_ID = 2;
-constexpr int32_t CMD_HOST_VALUES_ID = 7;
-constexpr int32_t CMD_HOST_EVENT_ID = 10;
-
-}  // namespace
 
 void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t wParam, intptr_t) {
   switch (msg) {
@@ -21,14 +12,14 @@ void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t w
       const PipeMsg* record = PipeMsgOfParam(wParam);
       if (!record) return;
       switch (PipeMsgCmd(*record)) {
-        case CMD_SYNC_RETURN_ID:
+        case CMD_SYNC_RETURN:
           m_syncs.OnSyncReturn(*record);
           break;
-        case CMD_HOST_VALUES_ID:
+        case CMD_HOST_VALUES:
           m_hostValue1 = ReadInt32At(*record, 6);
           m_hostValue2 = ReadInt32At(*record, 10);
           break;
-        case CMD_HOST_EVENT_ID:
+        case CMD_HOST_EVENT:
           if (UDRA_HWND callback = m_hCallbackHWnd.load())
             platform::PostWindowMessage(callback, WM_HOST_EVENT, uintptr_t(uint32_t(ReadInt32At(*record, 6))), 0);
           break;
