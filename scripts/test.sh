@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the Linux build, a sanitizer build, the 32-bit
-# Windows DLL with its export check, and the platform tests under Wine.
+# Builds and runs every test: the Linux build and the main job, sanitizer
+# builds, brief fuzzing, the 32-bit Windows DLL with its export check, and the
+# platform tests under Wine.
 # Usage: scripts/test.sh [--quick]   (--quick: the Linux build only)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +36,10 @@ if [ "$quick" -eq 0 ]; then
     && cmake --build "$out/tsan" -j "$jobs" \
     && TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" -j "$jobs" --output-on-failure --timeout 900 -L threaded
   result $? "ThreadSanitizer tests"
+
+  step "Fuzz targets, briefly"
+  UDRA_BUILD_ROOT="$out" "$root/scripts/fuzz.sh" 10
+  result $? "fuzz targets"
 
   step "32-bit Windows DLL"
   cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
