@@ -151,7 +151,7 @@ TEST_F(HostTest, PausePriorityCancelAndTick) {
   ASSERT_TRUE(client.Send(MakeTick()));
   PipeMsg values;
   ASSERT_TRUE(client.Receive(values, 5000));
-  ASSERT_EQ(values.cmd, CMD_HOST_VALUES);
+  ASSERT_EQ(PipeMsgCmd(values), CMD_HOST_VALUES);
   EXPECT_EQ(ReadInt32At(values, 10), 3);  // three downloads waiting
   ASSERT_TRUE(client.Send(MakeHostFlag(0)));
   auto done = client.WaitReturns(3, 10000);

@@ -2,7 +2,8 @@
 
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -20,7 +21,6 @@
 #include "util/Md5.h"
 #include "util/Paths.h"
 
-extern char** environ;
 
 namespace udra::hosttest {
 namespace fs = std::filesystem;
@@ -109,9 +109,16 @@ bool Nginx::Start() {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    pid_ = -1;
-    return false;
+  pid_ = fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    // The server goes with the test process, also when that one dies.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 1);
+    dup2(null, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
   }
   for (int i = 0; i < 300; ++i) {
     if (PortAnswers(port_)) return true;
@@ -151,7 +158,12 @@ Installation::Installation(const std::string& ini) {
   key_ = InstanceKeyOf(fs::canonical(dir_.path()).string());
 }
 
-Installation::~Installation() { KillHost(); }
+// An orderly end first (SIGTERM), so that the host's shutdown runs in every
+// test; SIGKILL only for a host that does not end.
+Installation::~Installation() {
+  if (host_ && kill(static_cast<pid_t>(host_->id()), SIGTERM) == 0 && host_->Wait(5000)) host_.reset();
+  KillHost();
+}
 
 bool Installation::StartHost() {
   const std::string folder = fs::canonical(dir_.path()).string();
