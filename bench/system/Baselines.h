@@ -1,0 +1,23 @@
+// What the system is compared with, measured in the same run: the curl
+// command line against the same server, and reading + MD5 of a file.
+// Each returns seconds, or a negative value when the baseline failed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace udra::sysbench {
+
+// One curl process fetching every URL with --parallel --parallel-max 8,
+// each into its own file below `outFolder` (emptied first). `workFolder`
+// holds the curl config.
+double CurlParallel(const std::vector<std::string>& urls, const std::string& outFolder,
+                    const std::string& workFolder);
+
+// curl per URL piped into md5sum, all at once (`parallel`) or one after the other.
+double CurlMd5(const std::vector<std::string>& urls, bool parallel, const std::string& workFolder);
+
+// Reads the whole file into memory and takes its MD5 (the library's own MD5).
+double ReadAndMd5(const std::string& path, std::string& digest);
+
+}  // namespace udra::sysbench
