@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/posix/RuntimeFolder.h"
 
@@ -21,40 +23,42 @@ namespace {
 constexpr char kHeld = '1';
 constexpr char kReleased = '0';
 
-class LockFileMutex : public NamedMutex {
+// One per lock file and process, shared by every handle of this process: as
+// with Win32 mutexes, a thread that holds the mutex holds it through all its
+// handles, and other threads of the process are kept out like other
+// processes are.
+class LockState {
  public:
-  explicit LockFileMutex(int fd) : fd_(fd) {}
-  ~LockFileMutex() override {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (depth_ > 0) Unlock();  // destroyed while held: released with it
-    }
+  explicit LockState(int fd) : fd_(fd) {}
+  ~LockState() {
+    if (depth_ > 0) Unlock();  // the last handle went while held: released with it
     close(fd_);
   }
 
-  WaitResult Wait(uint32_t timeoutMs) override {
+  NamedMutex::WaitResult Wait(uint32_t timeoutMs) {
+    using Result = NamedMutex::WaitResult;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::thread::id me = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(mu_);
     if (owner_ == me) {
       ++depth_;
-      return WaitResult::Acquired;
+      return Result::Acquired;
     }
-    // Threads of this process share the descriptor, and flock does not keep
-    // them apart: the first one claims the object, the others wait here.
-    if (!cv_.wait_until(lock, deadline, [this] { return owner_ == std::thread::id(); })) return WaitResult::Timeout;
+    // flock does not keep the threads of one process apart: the first one
+    // claims the state, the others wait here.
+    if (!cv_.wait_until(lock, deadline, [this] { return owner_ == std::thread::id(); })) return Result::Timeout;
     owner_ = me;
     lock.unlock();
 
     auto pause = std::chrono::milliseconds(1);
-    WaitResult failure = WaitResult::Acquired;
     while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       const auto now = Clock::now();
+      Result failure;
       if (errno != EWOULDBLOCK && errno != EINTR) {
-        failure = WaitResult::Failed;
+        failure = Result::Failed;
       } else if (now >= deadline) {
-        failure = WaitResult::Timeout;
+        failure = Result::Timeout;
       } else {
         std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
@@ -73,10 +77,10 @@ class LockFileMutex : public NamedMutex {
     }
     lock.lock();
     depth_ = 1;
-    return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
+    return abandoned ? Result::Abandoned : Result::Acquired;
   }
 
-  bool Release() override {
+  bool Release() {
     std::lock_guard<std::mutex> lock(mu_);
     if (owner_ != std::this_thread::get_id() || depth_ == 0) return false;
     if (--depth_ == 0) Unlock();
@@ -84,7 +88,7 @@ class LockFileMutex : public NamedMutex {
   }
 
  private:
-  // mu_ held.
+  // mu_ held (or the last reference going).
   void Unlock() {
     const char mark = kReleased;
     if (pwrite(fd_, &mark, 1, 0) != 1) {
@@ -103,6 +107,32 @@ class LockFileMutex : public NamedMutex {
   int depth_ = 0;          // takes of the owner; 0 while it is still taking
 };
 
+std::shared_ptr<LockState> StateFor(const std::string& path) {
+  static std::mutex* mu = new std::mutex;
+  static auto* states = new std::unordered_map<std::string, std::weak_ptr<LockState>>;
+  std::lock_guard<std::mutex> lock(*mu);
+  auto& slot = (*states)[path];
+  if (auto state = slot.lock()) return state;
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    states->erase(path);
+    return nullptr;
+  }
+  auto state = std::make_shared<LockState>(fd);
+  slot = state;
+  return state;
+}
+
+class LockFileMutex : public NamedMutex {
+ public:
+  explicit LockFileMutex(std::shared_ptr<LockState> state) : state_(std::move(state)) {}
+  WaitResult Wait(uint32_t timeoutMs) override { return state_->Wait(timeoutMs); }
+  bool Release() override { return state_->Release(); }
+
+ private:
+  std::shared_ptr<LockState> state_;
+};
+
 std::string LockPath(const std::string& name) {
   const std::string plain = posix::PlainObjectName(name);
   if (plain.empty()) return plain;
@@ -114,9 +144,9 @@ std::string LockPath(const std::string& name) {
 std::unique_ptr<NamedMutex> NamedMutex::CreateOrOpen(const std::string& name, bool initiallyOwned) {
   const std::string path = LockPath(name);
   if (path.empty()) return nullptr;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return nullptr;
-  auto mutex = std::make_unique<LockFileMutex>(fd);
+  std::shared_ptr<LockState> state = StateFor(path);
+  if (!state) return nullptr;
+  auto mutex = std::make_unique<LockFileMutex>(std::move(state));
   if (initiallyOwned) {
     const WaitResult r = mutex->Wait(0);
     if (r != WaitResult::Acquired && r != WaitResult::Abandoned) return nullptr;

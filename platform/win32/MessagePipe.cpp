@@ -230,6 +230,12 @@ std::unique_ptr<MessagePipe> MessagePipe::Connect(const std::string& key, int* e
 }
 
 std::unique_ptr<PipeServer> PipeServer::Create(const std::string& key, int* error) {
+  // Another server's pipe answers (or is busy); only a missing pipe is free.
+  // FILE_FLAG_FIRST_PIPE_INSTANCE says the same where it is honoured.
+  if (WaitNamedPipeA(PipeName(key).c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    if (error) *error = ERROR_PIPE_BUSY;
+    return nullptr;
+  }
   auto server = std::make_unique<NamedPipeServer>(PipeName(key));
   if (!server->Listen(true, error)) return nullptr;
   return server;

@@ -29,7 +29,9 @@ class ShellProcess : public Process {
 std::unique_ptr<Process> Process::Launch(const std::string& path, const std::string& workingFolder) {
   SHELLEXECUTEINFOA info = {};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // SEE_MASK_FLAG_NO_UI: a missing executable must fail, not open an error
+  // box that blocks the caller (a host restart runs under the manager's lock).
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = path.c_str();
   info.lpDirectory = workingFolder.empty() ? nullptr : workingFolder.c_str();
   info.nShow = SW_SHOW;
