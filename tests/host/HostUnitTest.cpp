@@ -6,6 +6,7 @@
 
 #include "host/DownloadTable.h"
 #include "host/JobBook.h"
+#include "platform/FileVersion.h"
 
 namespace udra::host {
 namespace {
@@ -124,6 +125,15 @@ TEST_F(TableTest, TakesOverAnOldTableUpToTheFirstBadEntry) {
   EXPECT_EQ(damaged.entryCount(), 1u);
   EXPECT_EQ(Length(16), 0u);
   EXPECT_EQ(damaged.EntryFor("three", 3), 16u);
+}
+
+TEST(HostBinary, CarriesTheVersionTheLibraryReads) {
+  uint16_t version[4] = {};
+  ASSERT_TRUE(platform::ReadFileVersion(std::string(UDRA_STAGE_DIR) + "/UDRAHostApp.exe", version));
+  EXPECT_EQ(version[0], 1);
+  EXPECT_EQ(version[1], 0);
+  EXPECT_EQ(version[2], 0);
+  EXPECT_EQ(version[3], 1);
 }
 
 }  // namespace
