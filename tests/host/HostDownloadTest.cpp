@@ -153,6 +153,9 @@ TEST_F(HostTest, PausePriorityCancelAndTick) {
   ASSERT_TRUE(client.Receive(values, 5000));
   ASSERT_EQ(PipeMsgCmd(values), CMD_HOST_VALUES);
   EXPECT_EQ(ReadInt32At(values, 10), 3);  // three downloads waiting
+  PipeMsg uin;
+  ASSERT_TRUE(MakeSetUin("abc 123\r\nX-Evil: 1", uin));
+  ASSERT_TRUE(client.Send(uin));
   ASSERT_TRUE(client.Send(MakeHostFlag(0)));
   auto done = client.WaitReturns(3, 10000);
   ASSERT_EQ(done.size(), 3u);
@@ -162,6 +165,8 @@ TEST_F(HostTest, PausePriorityCancelAndTick) {
   // The cancelled one is never answered and never fetched.
   EXPECT_TRUE(client.WaitReturns(1, 500).empty());
   EXPECT_EQ(nginx.AccessLog().find("/q/c "), std::string::npos);
+  // The user id travels in the User-Agent, reduced to characters that cannot break the header.
+  EXPECT_NE(nginx.AccessLog().find("/q/a 200 \"-\" \"UDRAHostApp/1.0.0.1 uin/abc123X-Evil1\""), std::string::npos);
   ASSERT_TRUE(client.Send(MakeTick()));
   bool sawIdleValues = false;
   for (int i = 0; i < 5 && !sawIdleValues; ++i) {
