@@ -1,5 +1,7 @@
 #include "Baselines.h"
 
+#include <openssl/evp.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,7 +58,30 @@ double CurlMd5(const std::vector<std::string>& urls, bool parallel, const std::s
   return TimeCommand("sh '" + path + "'");
 }
 
-double ReadAndMd5(const std::string& path, std::string& digest) {
+double StreamMd5(const std::string& path, std::string& digest) {
+  const auto start = Clock::now();
+  std::ifstream in(path, std::ios::binary);
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (!in || !context || EVP_DigestInit_ex(context, EVP_md5(), nullptr) != 1) {
+    EVP_MD_CTX_free(context);
+    return -1;
+  }
+  std::string buffer(1 << 20, '\0');
+  bool ok = true;
+  while (ok && in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    ok = EVP_DigestUpdate(context, buffer.data(), static_cast<size_t>(in.gcount())) == 1;
+  }
+  uint8_t raw[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  ok = ok && in.eof() && EVP_DigestFinal_ex(context, raw, &length) == 1 && length == 16;
+  EVP_MD_CTX_free(context);
+  if (!ok) return -1;
+  digest = Md5::ToHex(raw);
+  return SecondsSince(start);
+}
+
+double WholeFileMd5(const std::string& path, std::string& digest) {
   const auto start = Clock::now();
   std::ifstream in(path, std::ios::binary);
   if (!in) return -1;
