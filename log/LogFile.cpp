@@ -24,9 +24,11 @@ struct State {
   uint32_t processId = platform::CurrentProcessId();
 };
 
+// Made with the first logger and gone with the module (at exit, or when the
+// game unloads the library), after every logger made later.
 State& Shared() {
-  static State* state = new State;  // lives until the process ends
-  return *state;
+  static State state;
+  return state;
 }
 
 void RemoveOldFiles(const std::string& folder, const std::string& prefix) {

@@ -118,13 +118,13 @@ void Logger::FormatV(Tag tag, const char* format, va_list args) const {
 }
 
 const Logger& LibLogger() {
-  static const Logger* logger = new Logger("UDRALib");
-  return *logger;
+  static const Logger logger("UDRALib");
+  return logger;
 }
 
 const Logger& WndLogger() {
-  static const Logger* logger = new Logger("UDRAWndMsgProcessor");
-  return *logger;
+  static const Logger logger("UDRAWndMsgProcessor");
+  return logger;
 }
 
 int32_t LogSequence() { return logfile::Sequence(); }

@@ -22,7 +22,7 @@ class ManagerTest : public ::testing::Test {
   }
   void TearDown() override {
     if (manager) release(manager);
-    platform::FreeModule(module);
+    // The library stays loaded, as in a game: each test loads its own copy.
   }
 
   IResourceManager* Load() {

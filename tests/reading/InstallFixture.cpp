@@ -78,8 +78,7 @@ void Installation::Release() {
     release(manager_);
     manager_ = nullptr;
   }
-  platform::FreeModule(library_);
-  library_ = nullptr;
+  library_ = nullptr;  // stays loaded, as in a game
 }
 
 }  // namespace udra::test

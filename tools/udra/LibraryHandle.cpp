@@ -9,7 +9,9 @@ LibraryHandle::~LibraryHandle() {
     auto release = reinterpret_cast<UDRA_ReleaseResourceManagerFn>(Symbol("ReleaseResourceManager"));
     if (release) release(manager_);
   }
-  platform::FreeModule(module_);
+  // The library stays loaded until the process ends, as in a game: it keeps
+  // process-wide state (the message system, the codec binding) that threads
+  // and exit handlers may still reach.
 }
 
 bool LibraryHandle::Open(const std::string& folder, std::string& error) {
