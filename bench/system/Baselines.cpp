@@ -26,12 +26,14 @@ double TimeCommand(const std::string& command) {
 double CurlParallel(const std::vector<std::string>& urls, const std::string& outFolder,
                     const std::string& workFolder) {
   std::error_code ec;
-  fs::remove_all(outFolder, ec);
+  if (!outFolder.empty()) fs::remove_all(outFolder, ec);
   const std::string config = workFolder + "/curl-parallel.cfg";
   {
     std::ofstream cfg(config);
-    for (size_t i = 0; i < urls.size(); ++i)
-      cfg << "url = \"" << urls[i] << "\"\noutput = \"" << outFolder << "/f" << i << ".bin\"\n";
+    for (size_t i = 0; i < urls.size(); ++i) {
+      cfg << "url = \"" << urls[i] << "\"\noutput = \"";
+      cfg << (outFolder.empty() ? std::string("/dev/null") : outFolder + "/f" + std::to_string(i) + ".bin") << "\"\n";
+    }
     if (!cfg) return -1;
   }
   return TimeCommand("curl -s -f --no-progress-meter --create-dirs --parallel --parallel-max 8 -K '" + config + "'");

@@ -9,8 +9,8 @@
 namespace udra::sysbench {
 
 // One curl process fetching every URL with --parallel --parallel-max 8,
-// each into its own file below `outFolder` (emptied first). `workFolder`
-// holds the curl config.
+// each into its own file below `outFolder` (emptied first), or into
+// /dev/null when `outFolder` is empty. `workFolder` holds the curl config.
 double CurlParallel(const std::vector<std::string>& urls, const std::string& outFolder,
                     const std::string& workFolder);
 
