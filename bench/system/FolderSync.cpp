@@ -2,6 +2,7 @@
 // pipe → host → HTTP → store → WM_SYNC_RETURN) against curl.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "Installation.h"
@@ -13,8 +14,10 @@ namespace {
 // One sync of the set's folder in a fresh installation, pumped as GameSession
 // does; seconds, negative on failure. `callSeconds` receives the time the
 // StartSync call itself took (the catalogue walk, the store checks and the
-// queueing of the requests).
-double SystemRun(const Context& context, const DataSet& set, bool verify, double& callSeconds) {
+// queueing of the requests), `cpu` the CPU this process spent from StartSync
+// to WM_SYNC_RETURN plus what the host used over its life (its start-up
+// included).
+double SystemRun(const Context& context, const DataSet& set, bool verify, double& callSeconds, double& cpu) {
   Installation install(context.catalogue, "MaxParallel=8\n");
   std::string error;
   double initSeconds = 0;
@@ -24,6 +27,7 @@ double SystemRun(const Context& context, const DataSet& set, bool verify, double
   }
   tool::GameSession& game = install.session();
   const size_t returnsBefore = game.syncReturns().size();
+  const double cpuStart = SelfCpuSeconds();
   const auto start = Clock::now();
   const int32_t id = install.manager()->StartSync(set.folder.c_str(), game.window(), 0, 0);
   callSeconds = SecondsSince(start);
@@ -36,6 +40,7 @@ double SystemRun(const Context& context, const DataSet& set, bool verify, double
                                         },
                                         300000);
   const double seconds = SecondsSince(start);
+  cpu = SelfCpuSeconds() - cpuStart + std::max(0.0, install.HostCpuSeconds());
   SyncInfo info{};
   install.manager()->GetSyncInfo(id, &info);
   if (!returned || info.state != UDRA_SYNC_DONE || info.doneSize != info.totalSize) {
@@ -55,9 +60,9 @@ double SystemRun(const Context& context, const DataSet& set, bool verify, double
   return seconds;
 }
 
-std::vector<std::string> Figures(const DataSet& set, double seconds) {
+std::vector<std::string> Figures(const DataSet& set, double seconds, double cpu) {
   const double mb = static_cast<double>(set.servedBytes) / 1e6;
-  return {Fmt("%.3f", seconds), Fmt("%.1f", set.count / seconds), Fmt("%.1f", mb / seconds)};
+  return {Fmt("%.3f", seconds), Fmt("%.1f", set.count / seconds), Fmt("%.1f", mb / seconds), Fmt("%.2f", cpu)};
 }
 
 }  // namespace
@@ -68,36 +73,40 @@ bool MeasureFolderSync(const Context& context, const DataSet& set, const std::ve
   printf("  %d files of %zu bytes, %.1f MB as served (stored form); a fresh installation per system run;\n"
          "  runs alternate between the system and the baselines; the summary takes medians.\n\n",
          set.count, set.size, static_cast<double>(set.servedBytes) / 1e6);
-  Table table({{"run", 42}, {"seconds", 9}, {"files/s", 9}, {"MB/s", 8}, {"StartSync call s", 16}});
-  Samples system, calls;
-  std::vector<Samples> base(baselines.size());
+  Table table({{"run", 42}, {"seconds", 9}, {"files/s", 9}, {"MB/s", 8}, {"CPU s", 6}, {"StartSync call s", 16}});
+  Samples system, calls, systemCpu;
+  std::vector<Samples> base(baselines.size()), baseCpu(baselines.size());
   bool ok = true;
   for (int run = 1; run <= runs && ok; ++run) {
     for (size_t b = 0; b < baselines.size() && ok; ++b) {
       sync();  // no run pays for the writes of the one before
+      const double cpuStart = SelfCpuSeconds() + ChildrenCpuSeconds();
       const double seconds = baselines[b].run();
+      const double cpu = SelfCpuSeconds() + ChildrenCpuSeconds() - cpuStart;
       if (seconds < 0) {
         printf("  baseline %s failed\n", baselines[b].name.c_str());
         ok = false;
         break;
       }
       base[b].Add(seconds);
+      baseCpu[b].Add(cpu);
       std::vector<std::string> row{Fmt("#%d %s", run, baselines[b].name.c_str())};
-      for (auto& cell : Figures(set, seconds)) row.push_back(cell);
+      for (auto& cell : Figures(set, seconds, cpu)) row.push_back(cell);
       table.Row(row);
     }
     if (!ok) break;
     sync();
-    double callSeconds = 0;
-    const double seconds = SystemRun(context, set, run == 1, callSeconds);
+    double callSeconds = 0, cpu = 0;
+    const double seconds = SystemRun(context, set, run == 1, callSeconds, cpu);
     if (seconds < 0) {
       ok = false;
       break;
     }
     system.Add(seconds);
     calls.Add(callSeconds);
+    systemCpu.Add(cpu);
     std::vector<std::string> row{Fmt("#%d system (StartSync..WM_SYNC_RETURN)", run)};
-    for (auto& cell : Figures(set, seconds)) row.push_back(cell);
+    for (auto& cell : Figures(set, seconds, cpu)) row.push_back(cell);
     row.push_back(Fmt("%.3f", callSeconds));
     table.Row(row);
   }
@@ -108,12 +117,12 @@ bool MeasureFolderSync(const Context& context, const DataSet& set, const std::ve
   }
   table.Rule();
   std::vector<std::string> row{"median system"};
-  for (auto& cell : Figures(set, system.Median())) row.push_back(cell);
+  for (auto& cell : Figures(set, system.Median(), systemCpu.Median())) row.push_back(cell);
   row.push_back(Fmt("%.3f", calls.Median()));
   table.Row(row);
   for (size_t b = 0; b < baselines.size(); ++b) {
     row = {"median " + baselines[b].name};
-    for (auto& cell : Figures(set, base[b].Median())) row.push_back(cell);
+    for (auto& cell : Figures(set, base[b].Median(), baseCpu[b].Median())) row.push_back(cell);
     table.Row(row);
   }
   table.Print();

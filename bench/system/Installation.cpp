@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "Measure.h"
@@ -92,6 +94,23 @@ int Installation::HostPid() const {
   }
   if (proc) closedir(proc);
   return found;
+}
+
+double Installation::HostCpuSeconds() const {
+  const int pid = HostPid();
+  if (pid <= 0) return -1;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The command name may hold spaces: the fields after it start past its ')'.
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; fields >> field && index <= 15; ++index) {
+    if (index == 14 || index == 15) ticks += std::atof(field.c_str());  // utime, stime
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 void Installation::EndHost() {

@@ -30,6 +30,11 @@ class Installation {
   bool Initialize(const std::string& urlRoot, double& seconds, std::string& error);
   tool::GameSession& session() { return *session_; }
   IResourceManager* manager() { return session_->manager(); }
+  // CPU seconds (user + system) the installation's running host has used so
+  // far, from /proc; -1 when no host runs. (The library does not start the
+  // host as a child this process could reap, so its usage does not reach
+  // RUSAGE_CHILDREN.)
+  double HostCpuSeconds() const;
   // MD5 (hex) of a catalogued file read through the library; empty when it cannot be read.
   std::string ReadDigest(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "Measure.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -7,6 +9,21 @@
 #include <cstring>
 
 namespace udra::sysbench {
+
+namespace {
+
+double CpuSeconds(int who) {
+  rusage usage{};
+  if (getrusage(who, &usage) != 0) return 0;
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace
+
+double SelfCpuSeconds() { return CpuSeconds(RUSAGE_SELF); }
+
+double ChildrenCpuSeconds() { return CpuSeconds(RUSAGE_CHILDREN); }
 
 double Samples::Percentile(double p) const {
   if (values_.empty()) return 0;

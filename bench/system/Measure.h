@@ -14,6 +14,11 @@ inline double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// CPU seconds (user + system) of this process, and of its children that
+// have ended and been reaped (curl, md5sum, a killed host).
+double SelfCpuSeconds();
+double ChildrenCpuSeconds();
+
 // Repeated measurements of one quantity.
 class Samples {
  public:
