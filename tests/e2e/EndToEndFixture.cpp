@@ -67,7 +67,9 @@ std::string EndToEnd::ReadFile(const std::string& key) {
 }
 
 int EndToEnd::HostPid() const {
-  const std::string host = fs::canonical(install_ / "UDRAHostApp.exe").string();
+  std::error_code error;
+  const std::string host = fs::canonical(install_ / "UDRAHostApp.exe", error).string();
+  if (error) return -1;
   DIR* proc = opendir("/proc");
   int found = -1;
   while (dirent* entry = proc ? readdir(proc) : nullptr) {
