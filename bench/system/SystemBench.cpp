@@ -69,7 +69,7 @@ void PrintSetting() {
 
 void PrintSummary(const Summary& summary) {
   printf("\nSummary (medians)\n");
-  Table table({{"measurement", 50}, {"system", 12}, {"baseline", 40}, {"ratio", 6}, {"aim", 6}});
+  Table table({{"measurement", 48}, {"system", 12}, {"baseline", 48}, {"ratio", 6}, {"aim", 6}});
   for (const auto& line : summary) table.Row({line.what, line.system, line.baseline, line.ratio, line.aim});
   table.Print();
 }
