@@ -9,6 +9,7 @@
 
 #include "codec/StoredEntry.h"
 #include "codec/Tea.h"
+#include "platform/System.h"
 
 namespace udra::test {
 
@@ -55,8 +56,11 @@ Bytes ReadFileBytes(const std::string& path) {
 }
 
 std::string MakeTempFolder(const char* tag) {
+  // Unique across the test processes ctest runs side by side.
+  static int counter = 0;
   const auto path = std::filesystem::temp_directory_path() /
-                    (std::string("udra-codec-") + tag + "-" + std::to_string(std::rand()));
+                    (std::string("udra-codec-") + tag + "-" + std::to_string(platform::CurrentProcessId()) + "-" +
+                     std::to_string(counter++));
   std::filesystem::remove_all(path);
   std::filesystem::create_directories(path);
   return path.string();
