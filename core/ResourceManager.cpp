@@ -34,9 +34,15 @@ ResourceManager::~ResourceManager() {
   // manager goes (a launch only starts a process, so this is short).
   if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
   m_udraClient.Stop();
+  std::string path;
+  if (m_useRecord.dirty() && UseRecordPath(path)) m_useRecord.Save(path);
+}
+
+bool ResourceManager::UseRecordPath(std::string& path) {
   std::string folder;
-  if (m_useRecord.dirty() && ModuleFolder(folder))
-    m_useRecord.Save(JoinPath(folder, "UDRADownload\\ResUseRec.db"));
+  if (!ModuleFolder(folder)) return false;
+  path = JoinPath(folder, "UDRADownload\\ResUseRec.db");
+  return true;
 }
 
 std::string ResourceManager::ReadHostVersion() {

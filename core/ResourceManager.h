@@ -88,6 +88,8 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   static constexpr uintptr_t kHostProbeTimer = 2;
 
   static std::string ReadHostVersion();
+  // "UDRADownload\ResUseRec.db" in the library's folder.
+  static bool UseRecordPath(std::string& path);
   bool LoadZAV();
   bool LoadFileList();
   bool FinishInitialize();

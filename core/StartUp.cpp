@@ -231,8 +231,8 @@ bool ResourceManager::Uninitialize() {
   if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
   m_sharedSpaces.Close();
   SendQosReportIfDue();
-  std::string folder;
-  if (!ModuleFolder(folder) || !m_useRecord.Save(JoinPath(folder, "UDRADownload\\ResUseRec.db"))) return false;
+  std::string useRecord;
+  if (!UseRecordPath(useRecord) || !m_useRecord.Save(useRecord)) return false;
   m_fileList.clear();
   m_files.ReleaseAll();
   m_udraShareState.Close();
