@@ -10,7 +10,6 @@
 #include "core/IZav.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "udra/Diagnostics.h"
 
 namespace udra::test {
 namespace fs = std::filesystem;
@@ -23,7 +22,7 @@ Installation::Installation(const std::map<std::string, std::string>& files,
                         (work_ / "out") + " --url-folder v1 --quiet";
   for (const std::string& p : packages) command += " --package " + p;
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  for (const char* name : {"libUDRAClient.so", "ZAV.dll", "LZMA.DLL"})
+  for (const char* name : {"libUDRAClient.so", "ZAV.dll", "LZMA.DLL", "UDRAHostApp.exe"})
     fs::copy_file(std::string(UDRA_STAGE_DIR) + "/" + name, install_ / name);
   fs::copy_file(work_ / "out/FileList.dat", install_ / "FileList.dat");
   FillStore(work_ / "out");
@@ -62,23 +61,13 @@ void Installation::FillStore(const std::string& published) {
 }
 
 IResourceManager* Installation::Open(uint32_t cacheLimit) {
-  library_ = platform::LoadModule(install_ / "libUDRAClient.so");
-  EXPECT_NE(library_, nullptr);
-  auto get = reinterpret_cast<UDRA_GetResourceManagerFn>(platform::ModuleSymbol(library_, "GetResourceManager"));
-  auto attach = reinterpret_cast<UDRA_AttachFn>(platform::ModuleSymbol(library_, "udra_attach_store_and_catalogue"));
-  manager_ = get();
-  EXPECT_EQ(attach(manager_, cacheLimit), 0);
-  return manager_;
+  session_ = std::make_unique<tool::GameSession>();
+  std::string error;
+  EXPECT_TRUE(session_->Open(install_.path(), error)) << error;
+  EXPECT_TRUE(session_->Initialize("file:///nowhere", cacheLimit, 30000, error)) << error;
+  return session_->manager();
 }
 
-void Installation::Release() {
-  if (manager_) {
-    auto release = reinterpret_cast<UDRA_ReleaseResourceManagerFn>(
-        platform::ModuleSymbol(library_, "ReleaseResourceManager"));
-    release(manager_);
-    manager_ = nullptr;
-  }
-  library_ = nullptr;  // stays loaded, as in a game
-}
+void Installation::Release() { session_.reset(); }
 
 }  // namespace udra::test

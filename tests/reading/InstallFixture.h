@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "GameSession.h"
 #include "platform/Module.h"
 #include "support/TempDir.h"
 #include "udra/IResourceManager.h"
@@ -19,7 +22,8 @@ class Installation {
   Installation(const std::map<std::string, std::string>& files, const std::vector<std::string>& packages);
   ~Installation();
 
-  // Loads the library from the installation and attaches store and catalogue.
+  // Loads the library from the installation and brings it up with a real
+  // Initialize (the host starts; every file is already in the store).
   IResourceManager* Open(uint32_t cacheLimit);
   void Release();
 
@@ -29,8 +33,7 @@ class Installation {
   void FillStore(const std::string& published);
 
   TempDir work_, install_, home_;
-  platform::ModuleHandle library_ = nullptr;
-  IResourceManager* manager_ = nullptr;
+  std::unique_ptr<tool::GameSession> session_;
 };
 
 }  // namespace udra::test
