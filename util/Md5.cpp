@@ -20,46 +20,59 @@ constexpr uint32_t kT[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-constexpr int kS[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                        5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                        4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                        6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
-
 }  // namespace
 
 Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
+
+// The 64 steps written out round by round: no branch or table lookup per
+// step, so the compiler keeps everything in registers.
+#define UDRA_MD5_STEP(f, a, b, c, d, x, t, s) \
+  a += f(b, c, d) + (x) + (t);                \
+  a = Rotl(a, s) + b
+#define UDRA_MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define UDRA_MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define UDRA_MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define UDRA_MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 
 void Md5::Transform(const uint8_t block[64]) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i) m[i] = LoadLe32(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    uint32_t f;
-    int g;
-    if (i < 16) {
-      f = (b & c) | (~b & d);
-      g = i;
-    } else if (i < 32) {
-      f = (d & b) | (~d & c);
-      g = (5 * i + 1) & 15;
-    } else if (i < 48) {
-      f = b ^ c ^ d;
-      g = (3 * i + 5) & 15;
-    } else {
-      f = c ^ (b | ~d);
-      g = (7 * i) & 15;
-    }
-    const uint32_t next = d;
-    d = c;
-    c = b;
-    b = b + Rotl(a + f + kT[i] + m[g], kS[i]);
-    a = next;
+  for (int i = 0; i < 16; i += 4) {
+    UDRA_MD5_STEP(UDRA_MD5_F, a, b, c, d, m[i], kT[i], 7);
+    UDRA_MD5_STEP(UDRA_MD5_F, d, a, b, c, m[i + 1], kT[i + 1], 12);
+    UDRA_MD5_STEP(UDRA_MD5_F, c, d, a, b, m[i + 2], kT[i + 2], 17);
+    UDRA_MD5_STEP(UDRA_MD5_F, b, c, d, a, m[i + 3], kT[i + 3], 22);
+  }
+  for (int i = 16; i < 32; i += 4) {
+    UDRA_MD5_STEP(UDRA_MD5_G, a, b, c, d, m[(5 * i + 1) & 15], kT[i], 5);
+    UDRA_MD5_STEP(UDRA_MD5_G, d, a, b, c, m[(5 * i + 6) & 15], kT[i + 1], 9);
+    UDRA_MD5_STEP(UDRA_MD5_G, c, d, a, b, m[(5 * i + 11) & 15], kT[i + 2], 14);
+    UDRA_MD5_STEP(UDRA_MD5_G, b, c, d, a, m[(5 * i + 16) & 15], kT[i + 3], 20);
+  }
+  for (int i = 32; i < 48; i += 4) {
+    UDRA_MD5_STEP(UDRA_MD5_H, a, b, c, d, m[(3 * i + 5) & 15], kT[i], 4);
+    UDRA_MD5_STEP(UDRA_MD5_H, d, a, b, c, m[(3 * i + 8) & 15], kT[i + 1], 11);
+    UDRA_MD5_STEP(UDRA_MD5_H, c, d, a, b, m[(3 * i + 11) & 15], kT[i + 2], 16);
+    UDRA_MD5_STEP(UDRA_MD5_H, b, c, d, a, m[(3 * i + 14) & 15], kT[i + 3], 23);
+  }
+  for (int i = 48; i < 64; i += 4) {
+    UDRA_MD5_STEP(UDRA_MD5_I, a, b, c, d, m[(7 * i) & 15], kT[i], 6);
+    UDRA_MD5_STEP(UDRA_MD5_I, d, a, b, c, m[(7 * i + 7) & 15], kT[i + 1], 10);
+    UDRA_MD5_STEP(UDRA_MD5_I, c, d, a, b, m[(7 * i + 14) & 15], kT[i + 2], 15);
+    UDRA_MD5_STEP(UDRA_MD5_I, b, c, d, a, m[(7 * i + 21) & 15], kT[i + 3], 21);
   }
   state_[0] += a;
   state_[1] += b;
   state_[2] += c;
   state_[3] += d;
 }
+
+#undef UDRA_MD5_STEP
+#undef UDRA_MD5_F
+#undef UDRA_MD5_G
+#undef UDRA_MD5_H
+#undef UDRA_MD5_I
 
 void Md5::Update(const void* data, size_t size) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
