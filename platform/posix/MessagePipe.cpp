@@ -59,23 +59,12 @@ class SocketPipe : public MessagePipe {
   Waitable& readCompletion() override { return read_; }
 
   IoStatus ReadResult(const uint8_t** data, size_t* size) override {
-    switch (readState_) {
-      case State::Outstanding:
-        return IoStatus::Pending;
-      case State::Done:
-        readState_ = State::Idle;
-        if (data) *data = readBuffer_;
-        if (size) *size = readSize_;
-        return IoStatus::Done;
-      case State::Failed:
-        readState_ = State::Idle;
-        error_ = readError_;
-        return IoStatus::Failed;
-      case State::Idle:
-        break;
+    const IoStatus status = TakeResult(readState_, readError_);
+    if (status == IoStatus::Done) {
+      if (data) *data = readBuffer_;
+      if (size) *size = readSize_;
     }
-    Refuse(EINVAL);
-    return IoStatus::Failed;
+    return status;
   }
 
   IoStatus StartWrite(const void* data, size_t size) override {
@@ -97,16 +86,28 @@ class SocketPipe : public MessagePipe {
   Waitable& writeCompletion() override { return write_; }
 
   IoStatus WriteResult(size_t* written) override {
-    switch (writeState_) {
+    const IoStatus status = TakeResult(writeState_, writeError_);
+    if (status == IoStatus::Done && written) *written = writeSize_;
+    return status;
+  }
+
+  int error() const override { return error_; }
+
+ private:
+  enum class State { Idle, Outstanding, Done, Failed };
+
+  // The result of a read or a write once its completion was signalled: the
+  // operation goes back to idle; asking when none was started is refused.
+  IoStatus TakeResult(State& state, int failure) {
+    switch (state) {
       case State::Outstanding:
         return IoStatus::Pending;
       case State::Done:
-        writeState_ = State::Idle;
-        if (written) *written = writeSize_;
+        state = State::Idle;
         return IoStatus::Done;
       case State::Failed:
-        writeState_ = State::Idle;
-        error_ = writeError_;
+        state = State::Idle;
+        error_ = failure;
         return IoStatus::Failed;
       case State::Idle:
         break;
@@ -114,11 +115,6 @@ class SocketPipe : public MessagePipe {
     Refuse(EINVAL);
     return IoStatus::Failed;
   }
-
-  int error() const override { return error_; }
-
- private:
-  enum class State { Idle, Outstanding, Done, Failed };
 
   bool Refuse(int err) {
     error_ = err;
