@@ -1,6 +1,5 @@
 #include "Installation.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "Measure.h"
+#include "host/HostTestEnv.h"
 #include "util/Md5.h"
 
 namespace udra::sysbench {
@@ -78,23 +78,7 @@ std::string Installation::ReadDigest(const std::string& path) {
   return ok ? Md5::ToHex(digest) : "";
 }
 
-int Installation::HostPid() const {
-  std::error_code ec;
-  const std::string host = fs::canonical(dir_ / "UDRAHostApp.exe", ec).string();
-  if (ec) return -1;
-  DIR* proc = opendir("/proc");
-  int found = -1;
-  while (dirent* entry = proc ? readdir(proc) : nullptr) {
-    const int pid = std::atoi(entry->d_name);
-    if (pid <= 0) continue;
-    char target[4096];
-    const std::string link = "/proc/" + std::string(entry->d_name) + "/exe";
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == host) found = pid;
-  }
-  if (proc) closedir(proc);
-  return found;
-}
+int Installation::HostPid() const { return hosttest::RunningPidOf(dir_ / "UDRAHostApp.exe"); }
 
 double Installation::HostCpuSeconds() const {
   const int pid = HostPid();

@@ -1,6 +1,5 @@
 #include "EndToEndFixture.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -66,22 +65,6 @@ std::string EndToEnd::ReadFile(const std::string& key) {
   return out;
 }
 
-int EndToEnd::HostPid() const {
-  std::error_code error;
-  const std::string host = fs::canonical(install_ / "UDRAHostApp.exe", error).string();
-  if (error) return -1;
-  DIR* proc = opendir("/proc");
-  int found = -1;
-  while (dirent* entry = proc ? readdir(proc) : nullptr) {
-    const int pid = std::atoi(entry->d_name);
-    if (pid <= 0) continue;
-    char target[4096];
-    const std::string link = "/proc/" + std::string(entry->d_name) + "/exe";
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, size_t(n)) == host) found = pid;
-  }
-  if (proc) closedir(proc);
-  return found;
-}
+int EndToEnd::HostPid() const { return hosttest::RunningPidOf(install_ / "UDRAHostApp.exe"); }
 
 }  // namespace udra::e2e

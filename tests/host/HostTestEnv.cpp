@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <signal.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <strings.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +64,24 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 }
 
 std::string Md5Hex(const std::string& data) { return Md5::HexDigest(data.data(), data.size()); }
+
+int RunningPidOf(const std::string& path) {
+  std::error_code error;
+  const std::string wanted = std::filesystem::canonical(path, error).string();
+  if (error) return -1;
+  DIR* proc = opendir("/proc");
+  int found = -1;
+  while (dirent* entry = proc ? readdir(proc) : nullptr) {
+    const int pid = std::atoi(entry->d_name);
+    if (pid <= 0) continue;
+    char target[4096];
+    const std::string link = "/proc/" + std::string(entry->d_name) + "/exe";
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, size_t(n)) == wanted) found = pid;
+  }
+  if (proc) closedir(proc);
+  return found;
+}
 
 Nginx::Nginx(const std::string& workFolder) : work_(workFolder) {}
 

@@ -56,6 +56,8 @@ class StalledPort {
 
 std::string RandomBytes(size_t size, uint32_t seed);
 std::string Md5Hex(const std::string& data);
+// Process id of a running process whose executable is `path`, -1 when none.
+int RunningPidOf(const std::string& path);
 
 // An installation folder with UDRAHostApp.exe, ZAV.dll and LZMA.DLL copied
 // from the staging folder and a UDRAHostApp.ini of the test's choosing.

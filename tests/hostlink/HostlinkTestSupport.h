@@ -17,24 +17,13 @@
 #include "platform/MessagePipe.h"
 #include "platform/Sync.h"
 #include "platform/System.h"
+#include "support/Polling.h"
 
 namespace udra::hostlinktest {
 
 // A key no other test (or other run) uses at the same time.
-inline std::string UniqueKey(const char* prefix) {
-  static std::atomic<unsigned> counter{0};
-  return std::string(prefix) + std::to_string(platform::CurrentProcessId()) + "_" +
-         std::to_string(platform::TickCount()) + "_" + std::to_string(counter++);
-}
-
-template <typename F>
-bool WaitUntil(F done, uint32_t timeoutMs = 10000) {
-  for (uint32_t waited = 0; waited < timeoutMs; waited += 5) {
-    if (done()) return true;
-    platform::SleepMs(5);
-  }
-  return done();
-}
+inline std::string UniqueKey(const char* prefix) { return test::UniqueName(prefix); }
+using test::WaitUntil;
 
 // One message from the host's end; false on failure or after `timeoutMs`.
 inline bool ReadMessage(platform::MessagePipe& pipe, std::vector<uint8_t>& out, uint32_t timeoutMs = 10000) {

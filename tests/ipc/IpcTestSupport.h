@@ -1,30 +1,12 @@
 // Helpers shared by the message, pipe and shared-state tests.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <string>
-
-#include "platform/System.h"
+#include "support/Polling.h"
 
 namespace udra::ipctest {
 
-// A name no other test (or other run) uses at the same time.
-inline std::string UniqueName(const char* prefix) {
-  static std::atomic<unsigned> counter{0};
-  return std::string(prefix) + std::to_string(platform::CurrentProcessId()) + "_" +
-         std::to_string(platform::TickCount()) + "_" + std::to_string(counter++);
-}
-
-// Polls `done` every few milliseconds for at most `timeoutMs`.
-template <typename F>
-bool WaitUntil(F done, uint32_t timeoutMs = 10000) {
-  for (uint32_t waited = 0; waited < timeoutMs; waited += 5) {
-    if (done()) return true;
-    platform::SleepMs(5);
-  }
-  return done();
-}
+using test::UniqueName;
+using test::WaitUntil;
 
 // Files by which a test starts this executable again in a helper role (the
 // child finds the role file in its working folder, see ChildRoles.cpp).
