@@ -5,7 +5,8 @@
 // below is the binary interface and must never change:
 //
 //   0 DeletingDestructor   6 PutEntry          12 GetEntrySize        18 HasEntry
-//   1 Create               7 PutEntries        13 GetEntrySizeByName  19-21 reserved
+//   1 Create               7 PutEntries        13 GetEntrySizeByName  19 MoveEntryFromFile
+//                                                                     20-21 reserved
 //   2 Load                 8 PutEntryFromFile  14 GetEntryCount       22 GetErrorCode
 //   3 Close                9 RemoveEntry       15 ReadEntryAt
 //   4 OpenEntry           10 ListEntries       16 Checkpoint
@@ -132,8 +133,12 @@ class IZav {
   virtual bool Exists(const char* path) = 0;
   // 18: true when the store holds the entry.
   virtual bool HasEntry(const char* name) = 0;
-  // 19-21
-  virtual bool Reserved19() = 0;
+  // 19: as PutEntryFromFile, but the store may take the file over instead of
+  // copying it (a large file on the store's file system is moved into it).
+  // On success the file is gone from `filePath`; on failure it is left
+  // there. The caller must not write to the file during or after the call.
+  virtual bool MoveEntryFromFile(const char* name, const char* filePath) = 0;
+  // 20-21
   virtual bool Reserved20() = 0;
   virtual bool Reserved21() = 0;
 

@@ -98,7 +98,7 @@ StoreResult StoreWriter::WriteOne(const StoreItem& item) {
   if (item.filePath.empty())
     result.ok = zav->PutEntry(item.name.c_str(), item.data.data(), static_cast<uint32_t>(item.data.size()));
   else
-    result.ok = zav->PutEntryFromFile(item.name.c_str(), item.filePath.c_str());
+    result.ok = zav->MoveEntryFromFile(item.name.c_str(), item.filePath.c_str());
   if (!result.ok) result.storeError = LastError();
   return result;
 }

@@ -2,7 +2,8 @@
 // transfers go on meanwhile. Whatever is waiting when the thread comes round
 // is written together: small entries (held in memory) in one PutEntries
 // commit, so that they become visible all at once or not at all; large ones
-// from their partial file with PutEntryFromFile. A failed batch is retried
+// by handing their partial file over with MoveEntryFromFile (the store moves
+// it into its folder rather than copying the bytes). A failed batch is retried
 // entry by entry, so that one bad entry does not fail the others.
 #pragma once
 

@@ -7,8 +7,9 @@
 
 namespace udra::store {
 
-ZavErrorCode EntryReader::Open(const std::string& databasePath) {
+ZavErrorCode EntryReader::Open(const std::string& databasePath, const std::string& filesFolder) {
   std::lock_guard<std::mutex> lock(mutex_);
+  files_.SetFolder(filesFolder);
   int rc = db_.Open(databasePath, SQLITE_OPEN_READWRITE);
   if (rc == SQLITE_OK) rc = ConfigureConnection(db_);
   ZavErrorCode code = rc == SQLITE_OK ? VerifySchema(db_, rc) : LoadFailureOf(rc);
@@ -26,8 +27,8 @@ ZavErrorCode EntryReader::Prepare() {
   sqlite3* db = db_.get();
   int rc = begin_.Prepare(db, "BEGIN");
   if (rc == SQLITE_OK) rc = commit_.Prepare(db, "COMMIT");
-  if (rc == SQLITE_OK) rc = byName_.Prepare(db, "SELECT id, size FROM entries WHERE name = ?1");
-  if (rc == SQLITE_OK) rc = byId_.Prepare(db, "SELECT size FROM entries WHERE id = ?1 AND name = ?2");
+  if (rc == SQLITE_OK) rc = byName_.Prepare(db, "SELECT id, size, file FROM entries WHERE name = ?1");
+  if (rc == SQLITE_OK) rc = byId_.Prepare(db, "SELECT size, file FROM entries WHERE id = ?1 AND name = ?2");
   if (rc == SQLITE_OK) rc = count_.Prepare(db, "SELECT count(*) FROM entries");
   if (rc == SQLITE_OK) {
     rc = page_.Prepare(db, "SELECT name, size FROM entries WHERE name > ?1 ORDER BY name LIMIT ?2");
@@ -54,26 +55,44 @@ bool EntryReader::IsOpen() {
 bool EntryReader::Lookup(const char* name, EntryRef& ref) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen()) return false;
+  // A missing file may also be one a writer replaced just after the row was
+  // read: a second look sees the new row.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    switch (LookupRow(name, ref)) {
+      case Found::kYes:
+        if (ref.file.empty() || files_.Holds(ref.file, static_cast<uint32_t>(ref.size))) return true;
+        break;
+      case Found::kNo:
+        errors_.Fail(kZavErrNotFound);
+        return false;
+      case Found::kFailed:
+        return false;
+    }
+  }
+  errors_.Fail(kZavErrNotFound);
+  return false;
+}
+
+EntryReader::Found EntryReader::LookupRow(const char* name, EntryRef& ref) {
   StatementScope scope(byName_);
   byName_.BindText(1, name);
   int rc = byName_.Step();
-  if (rc == SQLITE_DONE) {
-    errors_.Fail(kZavErrNotFound);
-    return false;
-  }
+  if (rc == SQLITE_DONE) return Found::kNo;
   if (rc != SQLITE_ROW) {
     errors_.FailSqlite(rc);
-    return false;
+    return Found::kFailed;
   }
   int64_t size = byName_.ColumnInt64(1);
-  if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+  const char* file = byName_.ColumnText(2);
+  if (size < 0 || size > std::numeric_limits<int32_t>::max() || (file != nullptr && !EntryFiles::IsToken(file))) {
     errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
-    return false;
+    return Found::kFailed;
   }
   ref.id = byName_.ColumnInt64(0);
   ref.size = static_cast<int32_t>(size);
   ref.name = name;
-  return true;
+  ref.file = file != nullptr ? file : "";
+  return Found::kYes;
 }
 
 bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t capacity, bool whole,
@@ -94,7 +113,8 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
     byId_.BindInt64(1, ref.id);
     byId_.BindText(2, ref.name.c_str());
     rc = byId_.Step();
-    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && byId_.ColumnInt64(0) != ref.size)) {
+    const char* file = rc == SQLITE_ROW ? byId_.ColumnText(1) : nullptr;
+    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && (byId_.ColumnInt64(0) != ref.size || ref.file != (file ? file : "")))) {
       errors_.Fail(kZavErrChanged);
     } else if (rc != SQLITE_ROW) {
       errors_.FailSqlite(rc);
@@ -112,7 +132,7 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
       } else if (count > 0 && buffer == nullptr) {
         errors_.Fail(kZavErrArgument);
       } else {
-        ok = count == 0 || CopyBlob(ref.id, offset, buffer, count, size);
+        ok = count == 0 || Copy(ref, offset, buffer, count);
         if (ok) delivered = count;
       }
     }
@@ -121,6 +141,15 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
   commit_.Reset();
   if (rc != SQLITE_DONE) db_.Exec("ROLLBACK");
   return ok;
+}
+
+bool EntryReader::Copy(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t count) {
+  const uint32_t size = static_cast<uint32_t>(ref.size);
+  if (ref.file.empty()) return CopyBlob(ref.id, offset, buffer, count, size);
+  ZavErrorCode code = files_.Read(ref.file, size, offset, buffer, count);
+  if (code == kZavOk) return true;
+  errors_.Fail(code);
+  return false;
 }
 
 bool EntryReader::CopyBlob(int64_t id, uint32_t offset, void* buffer, uint32_t count, uint32_t expectedSize) {

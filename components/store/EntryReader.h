@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "components/store/EntryFiles.h"
 #include "components/store/ErrorState.h"
 #include "components/store/HandleTable.h"
 #include "components/store/SqliteDb.h"
@@ -20,11 +21,15 @@ class EntryReader {
   EntryReader(const EntryReader&) = delete;
   EntryReader& operator=(const EntryReader&) = delete;
 
-  // Opens the database and checks it; returns the store's code.
-  ZavErrorCode Open(const std::string& databasePath);
+  // Opens the database and checks it; returns the store's code. Large
+  // entries are read from `filesFolder`.
+  ZavErrorCode Open(const std::string& databasePath, const std::string& filesFolder);
   void Close();
 
-  // The entry's row and size; false when absent or on failure.
+  // The entry's row and size; false when absent or on failure. A large
+  // entry whose file is missing or of the wrong size (lost in a crash of
+  // the machine, or removed by hand) counts as absent, so that it is fetched
+  // again rather than the whole store thrown away.
   bool Lookup(const char* name, EntryRef& ref);
   // Copies the entry `ref` names, provided it is still the same entry. With
   // `whole` the entry must fit into `capacity` and is copied entirely;
@@ -39,11 +44,15 @@ class EntryReader {
   bool IsOpen();
   void CloseLocked();
   ZavErrorCode Prepare();
+  enum class Found { kYes, kNo, kFailed };
+  Found LookupRow(const char* name, EntryRef& ref);
+  bool Copy(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t count);
   bool CopyBlob(int64_t id, uint32_t offset, void* buffer, uint32_t count, uint32_t expectedSize);
 
   ErrorState& errors_;
   std::mutex mutex_;
   Database db_;
+  EntryFiles files_;
   Statement begin_, commit_, byName_, byId_, count_, page_;
 };
 

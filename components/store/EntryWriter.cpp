@@ -9,32 +9,16 @@
 #include <initializer_list>
 #include <limits>
 #include <utility>
-#include <vector>
 
+#include "components/store/PosixFile.h"
+#include "components/store/StoreFiles.h"
 #include "components/store/StoreSchema.h"
 
 namespace udra::store {
 
 namespace {
 
-constexpr uint32_t kMaxEntrySize = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
-// Entries up to this size are bound whole; larger ones are written in chunks.
-constexpr uint32_t kDirectInsertLimit = 256 * 1024;
-constexpr uint32_t kChunk = 1 << 20;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+constexpr uint32_t kMaxEntrySize = 1000000000;
 
 // Rolls an open transaction back when an operation leaves early, whether by
 // a failure or by an exception, so the write lock is never kept.
@@ -54,21 +38,14 @@ class ScopeExit {
   bool active_ = true;
 };
 
-// Reads exactly `size` bytes unless the file ends or fails first.
-bool ReadFully(int fd, char* buffer, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = read(fd, buffer + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
-ZavErrorCode EntryWriter::Open(const std::string& databasePath) {
+struct EntryWriter::Source {
+  FileDescriptor fd;
+  uint32_t size = 0;
+};
+
+ZavErrorCode EntryWriter::Open(const std::string& databasePath, const std::string& filesFolder) {
   std::lock_guard<std::mutex> lock(mutex_);
   int rc = db_.Open(databasePath, SQLITE_OPEN_READWRITE);
   if (rc == SQLITE_OK) rc = ConfigureConnection(db_);
@@ -76,13 +53,20 @@ ZavErrorCode EntryWriter::Open(const std::string& databasePath) {
   if (rc == SQLITE_OK) rc = begin_.Prepare(db, "BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) rc = commit_.Prepare(db, "COMMIT");
   if (rc == SQLITE_OK) rc = rollback_.Prepare(db, "ROLLBACK");
-  if (rc == SQLITE_OK) rc = insert_.Prepare(db, "INSERT OR REPLACE INTO entries(name, size, data) VALUES(?1, ?2, ?3)");
+  if (rc == SQLITE_OK) {
+    rc = insert_.Prepare(db, "INSERT OR REPLACE INTO entries(name, size, file, data) VALUES(?1, ?2, ?3, ?4)");
+  }
   if (rc == SQLITE_OK) rc = remove_.Prepare(db, "DELETE FROM entries WHERE name = ?1");
+  if (rc == SQLITE_OK) rc = fileOf_.Prepare(db, "SELECT file FROM entries WHERE name = ?1 AND file IS NOT NULL");
+  if (rc == SQLITE_OK) rc = fileUsed_.Prepare(db, "SELECT 1 FROM entries WHERE file = ?1");
   if (rc != SQLITE_OK) {
     errors_.FailSqlite(rc);
     CloseLocked();
     return ErrorCodeOf(rc);
   }
+  // A folder that cannot be made shows as a failure of the first large entry.
+  MakeFolders(filesFolder);
+  files_.SetFolder(filesFolder);
   return kZavOk;
 }
 
@@ -92,7 +76,7 @@ void EntryWriter::Close() {
 }
 
 void EntryWriter::CloseLocked() {
-  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_}) s->Finalize();
+  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_, &fileOf_, &fileUsed_}) s->Finalize();
   db_.Close();
 }
 
@@ -125,21 +109,50 @@ void EntryWriter::Rollback() {
   rollback_.Reset();
 }
 
-bool EntryWriter::Insert(const char* name, const void* data, uint32_t size) {
-  if (size > kDirectInsertLimit) {
-    // Large entries are written into a reserved blob: binding them whole would
-    // make SQLite build a record as large as the entry first.
-    const char* bytes = static_cast<const char*>(data);
-    return InsertStreamed(name, size, [bytes](uint32_t offset, uint32_t) { return bytes + offset; });
+bool EntryWriter::CollectFileOf(const char* name, std::vector<std::string>& tokens) {
+  StatementScope scope(fileOf_);
+  fileOf_.BindText(1, name);
+  int rc = fileOf_.Step();
+  if (rc == SQLITE_ROW) {
+    const char* token = fileOf_.ColumnText(0);
+    if (token != nullptr && EntryFiles::IsToken(token)) tokens.emplace_back(token);
+    return true;
   }
+  if (rc == SQLITE_DONE) return true;
+  errors_.FailSqlite(rc);
+  return false;
+}
+
+bool EntryWriter::InsertRow(const Pending& entry, std::vector<std::string>& replaced) {
+  if (!CollectFileOf(entry.name, replaced)) return false;
   StatementScope scope(insert_);
-  insert_.BindText(1, name);
-  insert_.BindInt64(2, size);
-  int rc = insert_.BindBlob(3, data, size);
+  insert_.BindText(1, entry.name);
+  insert_.BindInt64(2, entry.size);
+  insert_.BindText(3, entry.token.empty() ? nullptr : entry.token.c_str());
+  int rc = insert_.BindBlob(4, entry.token.empty() ? entry.data : nullptr, entry.token.empty() ? entry.size : 0);
   if (rc == SQLITE_OK) rc = insert_.Step();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   return false;
+}
+
+bool EntryWriter::CommitEntries(const std::vector<Pending>& pending) {
+  std::vector<std::string> replaced;
+  if (!Begin()) return false;
+  ScopeExit abort([this] { Rollback(); });
+  for (const Pending& entry : pending) {
+    if (!InsertRow(entry, replaced)) return false;
+  }
+  abort.Dismiss();
+  if (!Commit()) return false;
+  for (const std::string& token : replaced) files_.Remove(token);
+  return true;
+}
+
+void EntryWriter::Discard(const std::vector<Pending>& pending) {
+  for (const Pending& entry : pending) {
+    if (!entry.token.empty()) files_.Remove(entry.token);
+  }
 }
 
 bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
@@ -147,7 +160,7 @@ bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  // Check everything before the transaction so a bad element changes nothing.
+  // Check everything first so a bad element changes nothing.
   for (uint32_t i = 0; i < count; ++i) {
     const ZavEntryData& e = entries[i];
     if (!IsValidName(e.name) || e.size > kMaxEntrySize || (e.size > 0 && e.data == nullptr)) {
@@ -158,77 +171,97 @@ bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen()) return false;
   if (count == 0) return true;
-  if (!Begin()) return false;
-  ScopeExit abort([this] { Rollback(); });
+  std::vector<Pending> pending;
+  pending.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    if (!Insert(entries[i].name, entries[i].data, entries[i].size)) return false;
+    pending.push_back({entries[i].name, entries[i].data, entries[i].size, std::string()});
+    if (entries[i].size < kExternalMinSize) continue;
+    const std::string token = EntryFiles::NewToken();
+    ZavErrorCode code = files_.WriteNew(token, entries[i].data, entries[i].size);
+    if (code != kZavOk) {
+      Discard(pending);
+      errors_.Fail(code);
+      return false;
+    }
+    pending.back().token = token;
   }
-  abort.Dismiss();
-  return Commit();
+  if (CommitEntries(pending)) return true;
+  Discard(pending);
+  return false;
 }
 
-bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
+bool EntryWriter::OpenSource(const char* name, const char* filePath, Source& source) {
   if (!IsValidName(name) || filePath == nullptr || filePath[0] == '\0') {
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  FileDescriptor fd(open(filePath, O_RDONLY | O_CLOEXEC));
+  source.fd.Reset(open(filePath, O_RDONLY | O_CLOEXEC));
   struct stat st;
-  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (source.fd.get() < 0 || fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
-    errors_.Fail(kZavErrArgument);
-    return false;
-  }
-  const uint32_t size = static_cast<uint32_t>(st.st_size);
-  std::vector<char> chunk(size < kChunk ? size : kChunk);
-  const int file = fd.get();
-  auto readNext = [&chunk, file](uint32_t, uint32_t n) -> const void* {
-    return ReadFully(file, chunk.data(), n) ? chunk.data() : nullptr;
-  };
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen() || !Begin()) return false;
-  ScopeExit abort([this] { Rollback(); });
-  if (!InsertStreamed(name, size, readNext)) return false;
-  abort.Dismiss();
-  return Commit();
+  source.size = static_cast<uint32_t>(st.st_size);
+  return true;
 }
 
-bool EntryWriter::InsertStreamed(const char* name, uint32_t size, const ChunkSource& source) {
-  {
-    StatementScope scope(insert_);
-    insert_.BindText(1, name);
-    insert_.BindInt64(2, size);
-    int rc = insert_.BindZeroBlob(3, size);
-    if (rc == SQLITE_OK) rc = insert_.Step();
-    if (rc != SQLITE_DONE) {
-      errors_.FailSqlite(rc);
+bool EntryWriter::ReadSmallSource(Source& source, std::vector<char>& bytes) {
+  bytes.resize(source.size);
+  if (ReadFully(source.fd.get(), bytes.data(), bytes.size())) return true;
+  errors_.Fail(kZavErrIo);  // the file shrank or could not be read
+  return false;
+}
+
+bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
+  Source source;
+  if (!OpenSource(name, filePath, source)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  std::vector<char> bytes;
+  std::vector<Pending> pending{{name, nullptr, source.size, std::string()}};
+  if (source.size < kExternalMinSize) {
+    if (!ReadSmallSource(source, bytes)) return false;
+    pending[0].data = bytes.data();
+  } else {
+    const std::string token = EntryFiles::NewToken();
+    ZavErrorCode code = files_.CopyNew(token, source.fd.get(), source.size);
+    if (code != kZavOk) {
+      errors_.Fail(code);
       return false;
     }
+    pending[0].token = token;
   }
-  if (size == 0) return true;
-  sqlite3_blob* blob = nullptr;
-  int rc = sqlite3_blob_open(db_.get(), "main", "entries", "data", sqlite3_last_insert_rowid(db_.get()), 1, &blob);
-  uint32_t done = 0;
-  while (rc == SQLITE_OK && done < size) {
-    uint32_t n = size - done < kChunk ? size - done : kChunk;
-    const void* bytes = source(done, n);
-    if (bytes == nullptr) {
-      sqlite3_blob_close(blob);
-      errors_.Fail(kZavErrIo);  // the source file shrank or could not be read
+  if (CommitEntries(pending)) return true;
+  Discard(pending);
+  return false;
+}
+
+bool EntryWriter::MoveFromFile(const char* name, const char* filePath) {
+  Source source;
+  if (!OpenSource(name, filePath, source)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  std::vector<char> bytes;
+  std::vector<Pending> pending{{name, nullptr, source.size, std::string()}};
+  bool moved = false;
+  if (source.size < kExternalMinSize) {
+    if (!ReadSmallSource(source, bytes)) return false;
+    pending[0].data = bytes.data();
+  } else {
+    const std::string token = EntryFiles::NewToken();
+    ZavErrorCode code = files_.MoveNew(token, filePath, source.fd.get(), source.size, moved);
+    if (code != kZavOk) {
+      errors_.Fail(code);
       return false;
     }
-    rc = sqlite3_blob_write(blob, bytes, static_cast<int>(n), static_cast<int>(done));
-    done += n;
+    pending[0].token = token;
   }
-  int closeRc = sqlite3_blob_close(blob);
-  if (rc == SQLITE_OK) rc = closeRc;
-  if (rc != SQLITE_OK) {
-    errors_.FailSqlite(rc);
+  if (!CommitEntries(pending)) {
+    if (!moved || !files_.MoveBack(pending[0].token, filePath)) Discard(pending);
     return false;
   }
+  if (!moved) unlink(filePath);
   return true;
 }
 
@@ -238,13 +271,21 @@ bool EntryWriter::Remove(const char* name) {
     return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen()) return false;
+  if (!IsOpen() || !Begin()) return false;
+  ScopeExit abort([this] { Rollback(); });
+  std::vector<std::string> removed;
+  if (!CollectFileOf(name, removed)) return false;
   StatementScope scope(remove_);
   remove_.BindText(1, name);
   int rc = remove_.Step();
-  if (rc == SQLITE_DONE) return true;
-  errors_.FailSqlite(rc);
-  return false;
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  abort.Dismiss();
+  if (!Commit()) return false;
+  for (const std::string& token : removed) files_.Remove(token);
+  return true;
 }
 
 bool EntryWriter::Checkpoint() {
@@ -254,6 +295,16 @@ bool EntryWriter::Checkpoint() {
   if (rc == SQLITE_OK) return true;
   errors_.FailSqlite(rc);
   return false;
+}
+
+void EntryWriter::RemoveAbandonedFiles() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!db_.IsOpen()) return;
+  files_.RemoveAbandoned([this](const std::string& token) {
+    StatementScope scope(fileUsed_);
+    fileUsed_.BindText(1, token.c_str());
+    return fileUsed_.Step() != SQLITE_DONE;  // kept when named, or when that cannot be told
+  });
 }
 
 }  // namespace udra::store

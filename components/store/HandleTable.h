@@ -15,6 +15,7 @@ struct EntryRef {
   int64_t id = 0;    // the entry's row; a replaced entry gets a new row
   int32_t size = 0;  // its size when opened
   std::string name;
+  std::string file;  // the token of its file, empty when its bytes are in its row
 };
 
 class HandleTable {

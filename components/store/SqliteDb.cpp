@@ -28,8 +28,6 @@ int Statement::BindBlob(int index, const void* data, uint32_t size) {
   return sqlite3_bind_blob64(stmt_, index, size == 0 ? &kEmpty : data, size, SQLITE_STATIC);
 }
 
-int Statement::BindZeroBlob(int index, uint32_t size) { return sqlite3_bind_zeroblob64(stmt_, index, size); }
-
 int Statement::Step() { return sqlite3_step(stmt_); }
 
 int64_t Statement::ColumnInt64(int index) const { return sqlite3_column_int64(stmt_, index); }

@@ -21,11 +21,11 @@ class Statement {
   void Finalize();
   sqlite3_stmt* get() const { return stmt_; }
 
+  // A null text binds NULL.
   int BindText(int index, const char* text);
   int BindInt64(int index, int64_t value);
   // The bytes must stay alive until the statement is reset.
   int BindBlob(int index, const void* data, uint32_t size);
-  int BindZeroBlob(int index, uint32_t size);
   int Step();
   int64_t ColumnInt64(int index) const;
   const char* ColumnText(int index) const;

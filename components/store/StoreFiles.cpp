@@ -1,6 +1,8 @@
 // This companion exists only on POSIX systems, so it uses POSIX directly.
 #include "components/store/StoreFiles.h"
 
+#include "components/store/EntryFiles.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <signal.h>
@@ -46,6 +48,7 @@ StorePaths::StorePaths(const std::string& f)
       database(f + "/ZAV.db"),
       wal(database + "-wal"),
       shm(database + "-shm"),
+      files(f + "/ZAV.files"),
       damagedMarker(f + "/ZAV.damaged") {}
 
 bool IsRegularFile(const std::string& path) {
@@ -81,13 +84,18 @@ int64_t FreeBytesAt(const std::string& path) {
 }
 
 int64_t StoreFilesSize(const StorePaths& paths) {
-  return FileSize(paths.database) + FileSize(paths.wal) + FileSize(paths.shm);
+  EntryFiles files;
+  files.SetFolder(paths.files);
+  return FileSize(paths.database) + FileSize(paths.wal) + FileSize(paths.shm) + files.TotalSize();
 }
 
 bool RemoveStoreFiles(const StorePaths& paths) {
   bool ok = RemoveIfPresent(paths.wal);
   ok = RemoveIfPresent(paths.shm) && ok;
   ok = RemoveIfPresent(paths.database) && ok;
+  EntryFiles files;
+  files.SetFolder(paths.files);
+  ok = files.RemoveAll() && ok;
   ok = RemoveIfPresent(paths.damagedMarker) && ok;
   return ok;
 }

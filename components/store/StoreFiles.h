@@ -1,7 +1,8 @@
 // The files of a store inside its folder, and the disk around them.
 //
 // A store folder holds the database "ZAV.db" with SQLite's "ZAV.db-wal" and
-// "ZAV.db-shm" beside it. "ZAV.damaged" marks a store found damaged while in
+// "ZAV.db-shm" beside it, and the folder "ZAV.files" with the large entries
+// (EntryFiles.h). "ZAV.damaged" marks a store found damaged while in
 // use: the next Load reports it as damaged so that its owner rebuilds it.
 #pragma once
 
@@ -18,6 +19,7 @@ struct StorePaths {
   std::string database;
   std::string wal;
   std::string shm;
+  std::string files;
   std::string damagedMarker;
 };
 
@@ -35,8 +37,8 @@ int64_t FreeBytesAt(const std::string& path);
 // Sum of the sizes of the store's files that exist.
 int64_t StoreFilesSize(const StorePaths& paths);
 
-// Removes the database, its log and index and the damage marker; true when
-// none of them is left.
+// Removes the database, its log and index, the large entries' files and the
+// damage marker; true when none of them is left.
 bool RemoveStoreFiles(const StorePaths& paths);
 
 // A name for a database being built next to the real one, unique to this

@@ -80,11 +80,13 @@ int CreateSchema(Database& db) {
   std::string sql =
       "BEGIN IMMEDIATE;"
       "CREATE TABLE entries("
-      "  id INTEGER PRIMARY KEY,"
+      "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
       "  name TEXT NOT NULL COLLATE NOCASE,"
       "  size INTEGER NOT NULL,"
+      "  file TEXT,"
       "  data BLOB NOT NULL);"
       "CREATE UNIQUE INDEX entries_by_name ON entries(name);"
+      "CREATE INDEX entries_by_file ON entries(file) WHERE file IS NOT NULL;"
       "PRAGMA application_id=" + std::to_string(kStoreApplicationId) + ";"
       "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";"
       "COMMIT;";
@@ -105,7 +107,7 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   if (version != kStoreFormatVersion) return kZavErrVersion;
 
   sqlite3_stmt* stmt = nullptr;
-  sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT id, name, size, data FROM entries LIMIT 0", -1, &stmt, nullptr);
+  sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT id, name, size, file, data FROM entries LIMIT 0", -1, &stmt, nullptr);
   sqlite3_finalize(stmt);
   if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
 
@@ -115,6 +117,7 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   // large part of the store at each start.
   int64_t value = 0;
   for (const char* sql : {"SELECT count(*) FROM entries INDEXED BY entries_by_name",
+                          "SELECT count(*) FROM entries INDEXED BY entries_by_file WHERE file IS NOT NULL",
                           "SELECT ifnull(max(id), 0) FROM entries", "SELECT ifnull(min(id), 0) FROM entries"}) {
     sqliteResult = db.QueryInt64(sql, value);
     if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);

@@ -1,11 +1,16 @@
 // The store's database layout, its creation, checks and connection settings.
 //
 // One table, one row per entry:
-//   entries(id INTEGER PRIMARY KEY, name TEXT COLLATE NOCASE, size, data BLOB)
+//   entries(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT COLLATE NOCASE,
+//           size, file TEXT, data BLOB)
 // with a unique index on name (SQLite's NOCASE folds ASCII letters only, as
-// entry names are compared). size comes before data so that looking it up
-// never reads the entry's bytes. The database header's application id marks
-// the file as a store and its user version is the format version.
+// entry names are compared). An entry's bytes are either in data, or, for a
+// large entry, in the file of the store's files folder that file names (data
+// is then empty; see EntryFiles.h); a partial index lists those rows. size
+// and file come before data so that looking them up never reads the entry's
+// bytes. Row ids are never reused, so a replaced entry always has a new one.
+// The database header's application id marks the file as a store and its
+// user version is the format version.
 #pragma once
 
 #include "components/store/SqliteDb.h"
@@ -14,7 +19,7 @@
 namespace udra::store {
 
 constexpr int32_t kStoreApplicationId = 0x5A415631;  // "ZAV1"
-constexpr int32_t kStoreFormatVersion = 1;
+constexpr int32_t kStoreFormatVersion = 2;
 
 // The store's code for an SQLite result code.
 ZavErrorCode ErrorCodeOf(int sqliteResult);

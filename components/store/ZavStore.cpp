@@ -127,11 +127,12 @@ bool ZavStore::OpenExisting(const StorePaths& paths) {
     errors_.Fail(kZavErrDamaged);
     return false;
   }
-  if (reader_.Open(paths.database) != kZavOk) return false;
-  if (writer_.Open(paths.database) != kZavOk) {
+  if (reader_.Open(paths.database, paths.files) != kZavOk) return false;
+  if (writer_.Open(paths.database, paths.files) != kZavOk) {
     reader_.Close();
     return false;
   }
+  writer_.RemoveAbandonedFiles();
   errors_.SetDamageMarker(paths.damagedMarker);
   identity_.Remember(paths.folder, paths.database);
   errors_.Clear();
@@ -248,6 +249,13 @@ bool ZavStore::PutEntryFromFile(const char* name, const char* filePath) {
   return Guarded(false, [&] {
     FollowReplacement();
     return writer_.PutFromFile(name, filePath);
+  });
+}
+
+bool ZavStore::MoveEntryFromFile(const char* name, const char* filePath) {
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.MoveFromFile(name, filePath);
   });
 }
 

@@ -46,7 +46,7 @@ class ZavStore final : public IZav {
   bool Checkpoint() override;
   bool Exists(const char* path) override;
   bool HasEntry(const char* name) override;
-  bool Reserved19() override { return false; }
+  bool MoveEntryFromFile(const char* name, const char* filePath) override;
   bool Reserved20() override { return false; }
   bool Reserved21() override { return false; }
   int32_t GetErrorCode(int32_t which) override;

@@ -106,9 +106,14 @@ TEST(StoreProcesses, ReaderSeesOnlyCompleteEntriesAndBatchesWhileAnotherProcessW
   EXPECT_TRUE(ReadWhole(zav, "hot", 0, present) && present);
 }
 
-off_t FileSize(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+off_t FolderSize(const std::string& folder) {
+  off_t total = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    struct stat st;
+    if (stat(e.path().c_str(), &st) == 0) total += st.st_size;
+  }
+  return total;
 }
 
 TEST(StoreProcesses, WriterKilledInTheMiddleOfALargeEntryLeavesTheOldEntry) {
@@ -136,10 +141,10 @@ TEST(StoreProcesses, WriterKilledInTheMiddleOfALargeEntryLeavesTheOldEntry) {
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   close(ready[0]);
-  // Kill it once a good part of the entry is in the log, long before its end.
-  const std::string wal = dir.Database() + "-wal";
+  // Kill it once a good part of the entry is written, long before its end.
+  const std::string files = dir.Store() + "/ZAV.files";
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (FileSize(wal) < (24 << 20) && std::chrono::steady_clock::now() < deadline) {
+  while (FolderSize(files) < (24 << 20) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   kill(child, SIGKILL);
@@ -154,6 +159,8 @@ TEST(StoreProcesses, WriterKilledInTheMiddleOfALargeEntryLeavesTheOldEntry) {
   EXPECT_TRUE(present);
   EXPECT_EQ(zav.GetEntrySizeByName("big"), static_cast<int32_t>(old.size()));
   EXPECT_EQ(zav.GetEntryCount(), 1);
+  // What the dead writer left of the new entry was cleared away at Load.
+  EXPECT_EQ(FolderSize(files), 0);
   // The dead writer's lock is gone: writing goes on.
   std::vector<uint8_t> next = MakeContent(42, 3, 100000);
   EXPECT_TRUE(zav.PutEntry("big", next.data(), static_cast<uint32_t>(next.size())));
@@ -177,6 +184,7 @@ int DiskFullChild(const std::string& mountPoint) {
   if (zav.PutEntry("big", big.data(), static_cast<uint32_t>(big.size()))) return 6;
   if (zav.GetErrorCode(kZavLastError) != kZavErrDiskFull) return 7;
   if (zav.HasEntry("big")) return 8;
+  if (!std::filesystem::is_empty(store + "/ZAV.files")) return 11;  // the part written is gone
   zav.Close();
   if (!zav.Load(store.c_str()) || zav.GetEntrySizeByName("small") != 1000) return 9;
   if (!zav.PutEntry("after", small.data(), 1000)) return 10;

@@ -45,7 +45,7 @@ class SlotProbe final : public IZav {
   bool Checkpoint() override { return Hit(16); }
   bool Exists(const char*) override { return Hit(17); }
   bool HasEntry(const char*) override { return Hit(18); }
-  bool Reserved19() override { return Hit(19); }
+  bool MoveEntryFromFile(const char*, const char*) override { return Hit(19); }
   bool Reserved20() override { return Hit(20); }
   bool Reserved21() override { return Hit(21); }
   int32_t GetErrorCode(int32_t) override { return Hit(22); }
@@ -84,7 +84,7 @@ TEST(StoreSlots, EveryOperationSitsInItsSlot) {
   CallSlot<bool>(p, 16), expect(16);
   CallSlot<bool>(p, 17, "x"), expect(17);
   CallSlot<bool>(p, 18, "x"), expect(18);
-  CallSlot<bool>(p, 19), expect(19);
+  CallSlot<bool>(p, 19, "x", "y"), expect(19);
   CallSlot<bool>(p, 20), expect(20);
   CallSlot<bool>(p, 21), expect(21);
   CallSlot<int32_t>(p, 22, int32_t{1}), expect(22);

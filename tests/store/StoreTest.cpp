@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "StoreTestUtil.h"
+#include "components/store/EntryFiles.h"
+#include "components/store/StoreSchema.h"
 #include "components/store/ZavStore.h"
 
 namespace udra::store::test {
@@ -113,7 +115,7 @@ TEST(Store, UnusableStoresReportTheirCodeAndRebuild) {
          ZavStore zav;
          ASSERT_TRUE(zav.Create(d.Store().c_str(), 0, 0));
          zav.Close();
-         RunSql(d.Database(), "PRAGMA user_version=2");
+         RunSql(d.Database(), ("PRAGMA user_version=" + std::to_string(kStoreFormatVersion + 1)).c_str());
        }},
   };
   for (const Case& c : cases) {
@@ -286,10 +288,10 @@ TEST(Store, DamageFoundWhileReadingMakesTheNextLoadRebuild) {
   {
     ZavStore zav;
     ASSERT_TRUE(zav.Create(dir.Store().c_str(), 0, 0));
-    ASSERT_TRUE(Put(zav, "big", MakeContent(7, 1, 4 << 20)));
+    ASSERT_TRUE(Put(zav, "big", MakeContent(7, 1, kExternalMinSize - 1)));  // the largest kept in the database
   }
   // The entry's overflow pages, past the table and index pages.
-  Overwrite(dir.Database(), kPage * 20, kPage * 100, '\x7f');
+  Overwrite(dir.Database(), kPage * 20, kPage * 30, '\x7f');
   ZavStore zav;
   ASSERT_TRUE(zav.Load(dir.Store().c_str()));
   EXPECT_TRUE(ReadAll(zav, "big").empty());
