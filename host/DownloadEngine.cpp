@@ -74,14 +74,17 @@ bool DownloadEngine::Start() {
   // Connections stay open between transfers and are shared by them.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
-  writer_ = std::make_unique<StoreWriter>(store_, [this](StoreResult result) {
+  auto deliver = [this](StoreResult result) {
     {
       std::lock_guard<std::mutex> lock(inboxMu_);
       storeResults_.push_back(std::move(result));
     }
     curl_multi_wakeup(multi_);
-  });
+  };
+  writer_ = std::make_unique<StoreWriter>(store_, deliver);
+  checker_ = std::make_unique<DigestChecker>(settings_.checkThreads, *writer_, deliver);
   writer_->Start();
+  checker_->Start();
   thread_ = platform::Thread::Start([this] { return Run(); });
   return thread_ != nullptr;
 }
@@ -129,6 +132,7 @@ int DownloadEngine::Run() {
     idleEasy_.push_back(entry.second->Release());
   }
   active_.clear();
+  checker_->Stop();
   writer_->Stop();
   TakeStoreResults();
   for (const std::string& key : jobs_.Keys()) {
@@ -218,7 +222,7 @@ CURL* DownloadEngine::TakeEasy() {
 void DownloadEngine::StartTransfers() {
   bool started = false;
   while (!paused_ && !stop_ && active_.size() < static_cast<size_t>(settings_.maxParallel) &&
-         writer_->pendingBytes() < kMaxStoreBacklog) {
+         checker_->pendingBytes() + writer_->pendingBytes() < kMaxStoreBacklog) {
     Job* job = jobs_.NextQueued();
     if (!job) break;
     jobs_.MarkActive(*job);
@@ -284,7 +288,7 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   secondBytes_ += t->TakeNewBytes();
   curl_multi_remove_handle(multi_, easy);
-  const std::string digest = code == CURLE_OK ? t->FinishDigest() : std::string();
+  if (code == CURLE_OK) t->Finish();
   idleEasy_.push_back(t->Release());  // the partial file is closed from here on
   RebalanceSpeed();
   Job* job = jobs_.Find(key);
@@ -321,20 +325,17 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
     return Fail(*job, kCodeNone, kKindContent,
                 "size " + std::to_string(t->received()) + ", expected " + std::to_string(job->packedSize));
   }
-  if (digest != job->digest) {
-    RemovePart(part);
-    return Fail(*job, kCodeNone, kKindContent, "MD5 " + digest + ", expected " + job->digest);
-  }
   jobs_.MarkStoring(*job);
   StoreItem item;
   item.key = key;
   item.name = job->name;
   item.size = t->received();
+  item.digest = job->digest;
   if (t->inMemory())
     item.data = std::move(t->memory());
   else
     item.filePath = part;
-  writer_->Submit(std::move(item));
+  checker_->Submit(std::move(item));
 }
 
 void DownloadEngine::Retry(Job& job, const std::string& why) {
@@ -367,6 +368,14 @@ void DownloadEngine::TakeStoreResults() {
     Job* job = jobs_.Find(r.key);
     if (!job) continue;
     RemovePart(job->packedSize >= settings_.resumeMinSize && job->packedSize > 0 ? PartPathOf(*job) : "");
+    if (!r.digestMatched && r.digestFound.empty()) {
+      Fail(*job, CURLE_WRITE_ERROR, kKindStore, "cannot read the partial file back");
+      continue;
+    }
+    if (!r.digestMatched) {
+      Fail(*job, kCodeNone, kKindContent, "MD5 " + r.digestFound + ", expected " + job->digest);
+      continue;
+    }
     if (!r.ok) {
       if (r.storeError == kZavErrDiskFull) outbox_.Push(MakeHostEvent(kEventDiskFull));
       Fail(*job, static_cast<uint16_t>(r.storeError), kKindStore,

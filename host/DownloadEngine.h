@@ -2,8 +2,9 @@
 // MaxParallel transfers (connections are kept alive and reused between
 // transfers), retries with doubling back-off for transient failures, resume
 // of large files from their ".part" file, an optional bandwidth limit shared
-// by the running transfers, and the size and MD5 check before a download is
-// handed to the store writer. Each request gets one CMD_SYNC_RETURN.
+// by the running transfers, and the size check; the MD5 is checked on the
+// digest checker's threads, which hand matching downloads to the store
+// writer. Each request gets one CMD_SYNC_RETURN.
 #pragma once
 
 #include <curl/curl.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/DigestChecker.h"
 #include "host/DownloadTable.h"
 #include "host/HostSettings.h"
 #include "host/JobBook.h"
@@ -86,6 +88,7 @@ class DownloadEngine {
   const Logger& log_;
   CURLM* multi_ = nullptr;
   std::unique_ptr<StoreWriter> writer_;
+  std::unique_ptr<DigestChecker> checker_;
   std::unique_ptr<platform::Thread> thread_;
   std::atomic<bool> stop_{false};
 

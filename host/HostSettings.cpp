@@ -1,6 +1,7 @@
 #include "host/HostSettings.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/Profile.h"
 
@@ -25,6 +26,8 @@ HostSettings LoadHostSettings(const std::string& iniPath) {
   s.lowSpeedLimit = ReadClamped(iniPath, h, "LowSpeedLimit", s.lowSpeedLimit, 1, 1 << 20);
   // Files below this size are held in memory while they download: bounded to 64 MiB.
   s.resumeMinSize = ReadClamped(iniPath, h, "ResumeMinSize", static_cast<int>(s.resumeMinSize), 0, 64 << 20);
+  s.checkThreads = ReadClamped(iniPath, h, "CheckThreads", 0, 0, 16);
+  if (s.checkThreads == 0) s.checkThreads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
   s.noGameExitSeconds = ReadClamped(iniPath, h, "NoGameExit", s.noGameExitSeconds, 1, 86400);
   // The value is a byte count up to 4 GiB - 1; ReadProfileInt stops at 2^31 - 1.
   const int reserved = platform::ReadProfileInt(iniPath, "ResPool", "ReservedSize", 0x40000000);

@@ -16,6 +16,8 @@ struct HostSettings {
   int lowSpeedLimit = 64;        // [Host] LowSpeedLimit: bytes/s that count as a stall (1..1 MiB)
   int64_t resumeMinSize = 1 << 20;  // [Host] ResumeMinSize: files of this size or more are
                                     // downloaded into a resumable ".part" file, smaller ones in memory
+  int checkThreads = 0;          // [Host] CheckThreads: threads checking MD5s (0 = one per
+                                 // processor, at most 8; 1..16)
   int noGameExitSeconds = 60;    // [Host] NoGameExit: seconds without a connection (while no
                                  // CMD_HELLO named the game) before the host ends
   uint32_t reservedSize = 0x40000000u;  // [ResPool] ReservedSize: passed to the store's Create

@@ -85,11 +85,11 @@ void StoreWriter::WriteBatch(std::vector<StoreItem>& batch) {
       entries.push_back({item->name.c_str(), item->data.data(), static_cast<uint32_t>(item->data.size())});
     together = store_.store()->PutEntries(entries.data(), static_cast<uint32_t>(entries.size()));
   }
-  for (const StoreItem* item : memoryItems) done_(together ? StoreResult{item->key, true, 0} : WriteOne(*item));
+  for (const StoreItem* item : memoryItems) done_(together ? StoreResult::Stored(item->key) : WriteOne(*item));
 }
 
 StoreResult StoreWriter::WriteOne(const StoreItem& item) {
-  StoreResult result{item.key, false, 0};
+  StoreResult result = StoreResult::Refused(item.key, 0);
   if (!store_.Reopen()) {
     result.storeError = LastError();
     return result;

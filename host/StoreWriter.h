@@ -27,12 +27,23 @@ struct StoreItem {
   std::string data;  // the bytes, when filePath is empty
   std::string filePath;
   int64_t size = 0;
+  std::string digest;  // the expected MD5, upper-case hexadecimal
 };
 
 struct StoreResult {
+  static StoreResult Stored(const std::string& key) { return {key, true, 0, true, std::string()}; }
+  static StoreResult Refused(const std::string& key, int32_t storeError) {
+    return {key, false, storeError, true, std::string()};
+  }
+  static StoreResult Mismatched(const std::string& key, std::string digestFound) {
+    return {key, false, 0, false, std::move(digestFound)};
+  }
+
   std::string key;
   bool ok = false;
-  int32_t storeError = 0;  // the store's error code on failure
+  int32_t storeError = 0;       // the store's error code on failure
+  bool digestMatched = true;    // false: never stored, its bytes have another MD5
+  std::string digestFound;      // then: their MD5, empty when they could not be read
 };
 
 class StoreWriter {

@@ -1,9 +1,16 @@
 #include "host/Transfer.h"
 
+#include <fcntl.h>
+
 #include <cstring>
 #include <filesystem>
 
 namespace udra::host {
+namespace {
+
+constexpr int64_t kWritebackStep = 4 << 20;
+
+}  // namespace
 
 Transfer::Transfer(DownloadTable& table, uint32_t tableOffset) : table_(table), tableOffset_(tableOffset) {}
 
@@ -11,28 +18,16 @@ Transfer::~Transfer() {
   if (part_) fclose(part_);
 }
 
-// A partial file shorter than the expected size is resumed: its bytes are
-// hashed first and the request asks for the rest. Anything else starts over.
+// A partial file shorter than the expected size is resumed: the request asks
+// for the rest. Anything else starts over.
 bool Transfer::OpenPart() {
   std::error_code ec;
   const auto size = std::filesystem::file_size(setup_.partPath, ec);
   if (!ec && size > 0 && static_cast<int64_t>(size) < setup_.expectedSize) {
-    part_ = fopen(setup_.partPath.c_str(), "r+b");
+    part_ = fopen(setup_.partPath.c_str(), "ab");
     if (part_) {
-      char buffer[65536];
-      int64_t hashed = 0;
-      size_t got;
-      while (hashed < static_cast<int64_t>(size) && (got = fread(buffer, 1, sizeof buffer, part_)) > 0) {
-        md5_.Update(buffer, got);
-        hashed += static_cast<int64_t>(got);
-      }
-      if (hashed == static_cast<int64_t>(size) && fseek(part_, 0, SEEK_END) == 0) {
-        resumedFrom_ = hashed;
-        return true;
-      }
-      fclose(part_);
-      part_ = nullptr;
-      md5_.Reset();
+      resumedFrom_ = static_cast<int64_t>(size);
+      return true;
     }
   }
   part_ = fopen(setup_.partPath.c_str(), "wb");
@@ -49,6 +44,7 @@ bool Transfer::Setup(CURL* easy, const TransferSetup& setup) {
     memory_.reserve(static_cast<size_t>(setup_.expectedSize));
   }
   received_ = resumedFrom_;
+  writebackFrom_ = resumedFrom_;
   table_.SetDone(tableOffset_, static_cast<int32_t>(received_));
 
   curl_easy_setopt(easy_, CURLOPT_URL, setup_.url.c_str());
@@ -113,27 +109,34 @@ size_t Transfer::Write(const char* data, size_t size) {
       sinkError_ = SinkError::WriteFailed;
       return 0;
     }
+    StartWriteback(received_ + static_cast<int64_t>(size));
   } else {
     memory_.append(data, size);
   }
-  md5_.Update(data, size);
   received_ += static_cast<int64_t>(size);
   newBytes_ += static_cast<int64_t>(size);
   table_.SetDone(tableOffset_, static_cast<int32_t>(received_));
   return size;
 }
 
-std::string Transfer::FinishDigest() {
-  if (part_) {
-    const bool flushed = fflush(part_) == 0;
-    fclose(part_);
-    part_ = nullptr;
-    if (!flushed) {
-      sinkError_ = SinkError::WriteFailed;
-      return std::string();
-    }
+// The store makes the file durable before taking it; handing its bytes to
+// the disk as they come keeps that final flush short, and keeps one large
+// file's flush from waiting on the others' data.
+void Transfer::StartWriteback(int64_t end) {
+  if (end - writebackFrom_ < kWritebackStep) return;
+  if (fflush(part_) == 0) {
+    sync_file_range(fileno(part_), writebackFrom_, end - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = end;
   }
-  return md5_.FinalHex();
+}
+
+bool Transfer::Finish() {
+  if (!part_) return true;
+  const bool flushed = fflush(part_) == 0;
+  fclose(part_);
+  part_ = nullptr;
+  if (!flushed) sinkError_ = SinkError::WriteFailed;
+  return flushed;
 }
 
 int64_t Transfer::TakeNewBytes() {

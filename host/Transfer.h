@@ -1,6 +1,7 @@
 // One running download of a job: a libcurl easy handle and where its bytes
 // go (memory for small files, a resumable ".part" file for large ones), with
-// the MD5 taken on the way and the table's doneBytes kept current.
+// the table's doneBytes kept current. The MD5 is checked afterwards, off the
+// download thread (DigestChecker).
 #pragma once
 
 #include <curl/curl.h>
@@ -9,7 +10,6 @@
 #include <string>
 
 #include "host/DownloadTable.h"
-#include "host/Md5Stream.h"
 
 namespace udra::host {
 
@@ -48,8 +48,9 @@ class Transfer {
   bool inMemory() const { return setup_.partPath.empty(); }
   std::string& memory() { return memory_; }
   const std::string& partPath() const { return setup_.partPath; }
-  // Closes the partial file and gives the MD5 of all bytes received.
-  std::string FinishDigest();
+  // Closes the partial file once the transfer has ended; false (with
+  // sinkError WriteFailed) when its last bytes could not be written.
+  bool Finish();
   // Bytes taken since the last call (for the speed figure).
   int64_t TakeNewBytes();
   void SetMaxRecvSpeed(int64_t bytesPerSecond);
@@ -58,6 +59,7 @@ class Transfer {
   static size_t OnWrite(char* data, size_t size, size_t count, void* self);
   size_t Write(const char* data, size_t size);
   bool OpenPart();
+  void StartWriteback(int64_t end);
 
   DownloadTable& table_;
   uint32_t tableOffset_;
@@ -65,9 +67,9 @@ class Transfer {
   TransferSetup setup_;
   FILE* part_ = nullptr;
   std::string memory_;
-  Md5Stream md5_;
   int64_t resumedFrom_ = 0;
   int64_t received_ = 0;
+  int64_t writebackFrom_ = 0;  // the partial file's bytes before this are on their way to the disk
   int64_t newBytes_ = 0;
   bool checkedLength_ = false;
   SinkError sinkError_ = SinkError::None;

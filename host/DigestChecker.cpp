@@ -1,0 +1,91 @@
+#include "host/DigestChecker.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "host/Md5Stream.h"
+
+namespace udra::host {
+namespace {
+
+constexpr size_t kReadChunk = 1 << 20;
+
+}  // namespace
+
+DigestChecker::DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreResult)> failed)
+    : threadCount_(threads < 1 ? 1 : threads), writer_(writer), failed_(std::move(failed)) {}
+
+DigestChecker::~DigestChecker() { Stop(); }
+
+void DigestChecker::Start() {
+  for (int i = 0; i < threadCount_; ++i) {
+    if (auto thread = platform::Thread::Start([this] { return Run(); })) threads_.push_back(std::move(thread));
+  }
+}
+
+void DigestChecker::Submit(StoreItem item) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pendingBytes_ += static_cast<int64_t>(item.data.size());
+  queue_.push_back(std::move(item));
+  cv_.notify_one();
+}
+
+void DigestChecker::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stop_ = true;
+    cv_.notify_all();
+  }
+  for (auto& thread : threads_) thread->Wait(platform::kInfinite);
+  threads_.clear();
+  Run();  // checks here what no thread took (when none could be started)
+}
+
+int64_t DigestChecker::pendingBytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pendingBytes_;
+}
+
+int DigestChecker::Run() {
+  for (;;) {
+    StoreItem item;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return 0;
+      item = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    const int64_t bytes = static_cast<int64_t>(item.data.size());
+    std::string found = DigestOf(item);
+    if (found == item.digest) {
+      writer_.Submit(std::move(item));
+    } else {
+      failed_(StoreResult::Mismatched(item.key, std::move(found)));
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    pendingBytes_ -= bytes;
+  }
+}
+
+std::string DigestChecker::DigestOf(const StoreItem& item) {
+  Md5Stream md5;
+  if (item.filePath.empty()) {
+    md5.Update(item.data.data(), item.data.size());
+    return md5.FinalHex();
+  }
+  FILE* file = fopen(item.filePath.c_str(), "rb");
+  if (file == nullptr) return std::string();
+  std::vector<char> buffer(kReadChunk);
+  int64_t total = 0;
+  size_t got;
+  while ((got = fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    md5.Update(buffer.data(), got);
+    total += static_cast<int64_t>(got);
+  }
+  const bool ok = !ferror(file) && total == item.size;
+  fclose(file);
+  return ok ? md5.FinalHex() : std::string();
+}
+
+}  // namespace udra::host

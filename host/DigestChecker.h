@@ -1,0 +1,56 @@
+// Checks finished downloads against their expected MD5 on threads of their
+// own and hands those that match on to the store writer. Hashing touches
+// every byte and is the costliest step of a download; kept off the download
+// thread and spread over the processors, it no longer limits the host.
+// Items are checked in any order; one that does not match (or whose partial
+// file cannot be read) comes back as a failed StoreResult with
+// `digestMatched` false.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "host/StoreWriter.h"
+#include "platform/Sync.h"
+
+namespace udra::host {
+
+class DigestChecker {
+ public:
+  // `failed` is called on a checking thread.
+  DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreResult)> failed);
+  ~DigestChecker();
+  DigestChecker(const DigestChecker&) = delete;
+  DigestChecker& operator=(const DigestChecker&) = delete;
+
+  void Start();
+  // `item.digest` is the expected MD5 in upper-case hexadecimal.
+  void Submit(StoreItem item);
+  // Ends the threads after every item submitted was checked and handed on.
+  void Stop();
+  // Bytes held in memory by items not yet handed on.
+  int64_t pendingBytes() const;
+
+ private:
+  int Run();
+  // The MD5 of the item's bytes in upper-case hexadecimal; empty when its
+  // file cannot be read.
+  static std::string DigestOf(const StoreItem& item);
+
+  const int threadCount_;
+  StoreWriter& writer_;
+  std::function<void(StoreResult)> failed_;
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<StoreItem> queue_;
+  int64_t pendingBytes_ = 0;
+  bool stop_ = false;
+  std::vector<std::unique_ptr<platform::Thread>> threads_;
+};
+
+}  // namespace udra::host
