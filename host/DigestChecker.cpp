@@ -1,5 +1,6 @@
 #include "host/DigestChecker.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -9,10 +10,11 @@ namespace udra::host {
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
+constexpr size_t kMaxRound = 256;
 
 }  // namespace
 
-DigestChecker::DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreResult)> failed)
+DigestChecker::DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreWriter::Results)> failed)
     : threadCount_(threads < 1 ? 1 : threads), writer_(writer), failed_(std::move(failed)) {}
 
 DigestChecker::~DigestChecker() { Stop(); }
@@ -48,21 +50,32 @@ int64_t DigestChecker::pendingBytes() const {
 
 int DigestChecker::Run() {
   for (;;) {
-    StoreItem item;
+    // A round takes a share of what waits, so that the threads split a burst
+    // of small files and each hands its matching ones on at once.
+    std::vector<StoreItem> round;
     {
       std::unique_lock<std::mutex> lock(mu_);
       cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
       if (queue_.empty()) return 0;
-      item = std::move(queue_.front());
-      queue_.pop_front();
+      const size_t share = std::clamp<size_t>(queue_.size() / static_cast<size_t>(threadCount_), 1, kMaxRound);
+      for (size_t i = 0; i < share; ++i) {
+        round.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+      }
     }
-    const int64_t bytes = static_cast<int64_t>(item.data.size());
-    std::string found = DigestOf(item);
-    if (found == item.digest) {
-      writer_.Submit(std::move(item));
-    } else {
-      failed_(StoreResult::Mismatched(item.key, std::move(found)));
+    int64_t bytes = 0;
+    std::vector<StoreItem> matched;
+    StoreWriter::Results mismatched;
+    for (StoreItem& item : round) {
+      bytes += static_cast<int64_t>(item.data.size());
+      std::string found = DigestOf(item);
+      if (found == item.digest)
+        matched.push_back(std::move(item));
+      else
+        mismatched.push_back(StoreResult::Mismatched(item.key, std::move(found)));
     }
+    writer_.Submit(std::move(matched));
+    if (!mismatched.empty()) failed_(std::move(mismatched));
     std::lock_guard<std::mutex> lock(mu_);
     pendingBytes_ -= bytes;
   }

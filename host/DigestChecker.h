@@ -23,7 +23,7 @@ namespace udra::host {
 class DigestChecker {
  public:
   // `failed` is called on a checking thread.
-  DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreResult)> failed);
+  DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreWriter::Results)> failed);
   ~DigestChecker();
   DigestChecker(const DigestChecker&) = delete;
   DigestChecker& operator=(const DigestChecker&) = delete;
@@ -44,7 +44,7 @@ class DigestChecker {
 
   const int threadCount_;
   StoreWriter& writer_;
-  std::function<void(StoreResult)> failed_;
+  std::function<void(StoreWriter::Results)> failed_;
   mutable std::mutex mu_;
   std::condition_variable cv_;
   std::deque<StoreItem> queue_;

@@ -74,10 +74,10 @@ bool DownloadEngine::Start() {
   // Connections stay open between transfers and are shared by them.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
-  auto deliver = [this](StoreResult result) {
+  auto deliver = [this](StoreWriter::Results results) {
     {
       std::lock_guard<std::mutex> lock(inboxMu_);
-      storeResults_.push_back(std::move(result));
+      for (StoreResult& r : results) storeResults_.push_back(std::move(r));
     }
     curl_multi_wakeup(multi_);
   };

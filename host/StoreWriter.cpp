@@ -9,7 +9,7 @@ constexpr int64_t kBatchBytes = 64 << 20;
 
 }  // namespace
 
-StoreWriter::StoreWriter(StoreLink& store, std::function<void(StoreResult)> done)
+StoreWriter::StoreWriter(StoreLink& store, std::function<void(Results)> done)
     : store_(store), done_(std::move(done)) {}
 
 StoreWriter::~StoreWriter() { Stop(); }
@@ -18,10 +18,13 @@ void StoreWriter::Start() {
   thread_ = platform::Thread::Start([this] { return Run(); });
 }
 
-void StoreWriter::Submit(StoreItem item) {
+void StoreWriter::Submit(std::vector<StoreItem> items) {
+  if (items.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
-  pendingBytes_ += static_cast<int64_t>(item.data.size());
-  queue_.push_back(std::move(item));
+  for (StoreItem& item : items) {
+    pendingBytes_ += static_cast<int64_t>(item.data.size());
+    queue_.push_back(std::move(item));
+  }
   cv_.notify_one();
 }
 
@@ -56,7 +59,9 @@ int StoreWriter::Run() {
         queue_.pop_front();
       }
     }
-    WriteBatch(batch);
+    Results results;
+    WriteBatch(batch, results);
+    done_(std::move(results));
     int64_t written = 0;
     for (const StoreItem& item : batch) written += static_cast<int64_t>(item.data.size());
     std::lock_guard<std::mutex> lock(mu_);
@@ -69,13 +74,13 @@ int32_t StoreWriter::LastError() const {
   return zav ? zav->GetErrorCode(kZavLastError) : kZavErrNotOpen;
 }
 
-void StoreWriter::WriteBatch(std::vector<StoreItem>& batch) {
+void StoreWriter::WriteBatch(std::vector<StoreItem>& batch, Results& results) {
   std::vector<const StoreItem*> memoryItems;
   for (const StoreItem& item : batch) {
     if (item.filePath.empty())
       memoryItems.push_back(&item);
     else
-      done_(WriteOne(item));
+      results.push_back(WriteOne(item));
   }
   if (memoryItems.empty()) return;
   bool together = false;
@@ -85,7 +90,8 @@ void StoreWriter::WriteBatch(std::vector<StoreItem>& batch) {
       entries.push_back({item->name.c_str(), item->data.data(), static_cast<uint32_t>(item->data.size())});
     together = store_.store()->PutEntries(entries.data(), static_cast<uint32_t>(entries.size()));
   }
-  for (const StoreItem* item : memoryItems) done_(together ? StoreResult::Stored(item->key) : WriteOne(*item));
+  for (const StoreItem* item : memoryItems)
+    results.push_back(together ? StoreResult::Stored(item->key) : WriteOne(*item));
 }
 
 StoreResult StoreWriter::WriteOne(const StoreItem& item) {

@@ -48,26 +48,27 @@ struct StoreResult {
 
 class StoreWriter {
  public:
-  // `done` is called on the writer's thread after each item.
-  StoreWriter(StoreLink& store, std::function<void(StoreResult)> done);
+  // `done` is called on the writer's thread with the results of each round.
+  using Results = std::vector<StoreResult>;
+  StoreWriter(StoreLink& store, std::function<void(Results)> done);
   ~StoreWriter();
   StoreWriter(const StoreWriter&) = delete;
   StoreWriter& operator=(const StoreWriter&) = delete;
 
   void Start();
-  void Submit(StoreItem item);
+  void Submit(std::vector<StoreItem> items);
   // Ends the thread after it has written what was submitted.
   void Stop();
   int64_t pendingBytes() const;
 
  private:
   int Run();
-  void WriteBatch(std::vector<StoreItem>& batch);
+  void WriteBatch(std::vector<StoreItem>& batch, Results& results);
   StoreResult WriteOne(const StoreItem& item);
   int32_t LastError() const;
 
   StoreLink& store_;
-  std::function<void(StoreResult)> done_;
+  std::function<void(Results)> done_;
   mutable std::mutex mu_;
   std::condition_variable cv_;
   std::deque<StoreItem> queue_;
