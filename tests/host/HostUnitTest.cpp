@@ -1,12 +1,17 @@
-// The host's start order of downloads and its downloading-file table.
+// The host's start order of downloads, its downloading-file table and the
+// routing of downloads by their digest.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
+#include "host/DigestChecker.h"
 #include "host/DownloadTable.h"
 #include "host/JobBook.h"
 #include "platform/FileVersion.h"
+#include "support/TempDir.h"
 
 namespace udra::host {
 namespace {
@@ -134,6 +139,57 @@ TEST(HostBinary, CarriesTheVersionTheLibraryReads) {
   EXPECT_EQ(version[1], 0);
   EXPECT_EQ(version[2], 0);
   EXPECT_EQ(version[3], 1);
+}
+
+
+// Downloads whose bytes match go on to the store writer; the others come
+// back as mismatches, a partial file that cannot be read with no digest.
+// (No store is loaded here, so the writer refuses what reaches it.)
+TEST(DigestChecker, RoutesEachDownloadByItsDigest) {
+  udra::test::TempDir dir;
+  const std::string part = dir / "f.part";
+  dir.Write("f.part", "abc");
+  const std::string abcMd5 = "900150983CD24FB0D6963F7D28E17F72";
+  std::mutex mu;
+  std::map<std::string, StoreResult> results;
+  auto collect = [&](StoreWriter::Results batch) {
+    std::lock_guard<std::mutex> lock(mu);
+    for (StoreResult& r : batch) results.emplace(r.key, std::move(r));
+  };
+  StoreLink noStore;
+  StoreWriter writer(noStore, collect);
+  DigestChecker checker(2, writer, collect);
+  writer.Start();
+  checker.Start();
+  auto item = [](const char* key, std::string data, std::string file, int64_t size, std::string digest) {
+    StoreItem i;
+    i.key = key;
+    i.name = key;
+    i.data = std::move(data);
+    i.filePath = std::move(file);
+    i.size = size;
+    i.digest = std::move(digest);
+    return i;
+  };
+  checker.Submit(item("memory-ok", "abc", "", 3, abcMd5));
+  checker.Submit(item("memory-bad", "abd", "", 3, abcMd5));
+  checker.Submit(item("file-ok", "", part, 3, abcMd5));
+  checker.Submit(item("file-short", "", part, 4, abcMd5));
+  checker.Submit(item("file-missing", "", dir / "none.part", 3, abcMd5));
+  checker.Stop();
+  writer.Stop();
+
+  ASSERT_EQ(results.size(), 5u);
+  EXPECT_TRUE(results["memory-ok"].digestMatched);
+  EXPECT_TRUE(results["file-ok"].digestMatched);
+  EXPECT_FALSE(results["memory-ok"].ok);  // refused by the missing store, after the check
+  EXPECT_FALSE(results["memory-bad"].digestMatched);
+  EXPECT_EQ(results["memory-bad"].digestFound.size(), 32u);
+  for (const char* unreadable : {"file-short", "file-missing"}) {
+    EXPECT_FALSE(results[unreadable].digestMatched) << unreadable;
+    EXPECT_TRUE(results[unreadable].digestFound.empty()) << unreadable;
+  }
+  EXPECT_EQ(checker.pendingBytes(), 0);
 }
 
 }  // namespace
