@@ -50,6 +50,14 @@ int StoreWriter::Run() {
     std::vector<StoreItem> batch;
     {
       std::unique_lock<std::mutex> lock(mu_);
+      if (queue_.empty() && !stop_ && wroteSinceCheckpoint_) {
+        // Idle: fold the log back into the database now rather than in the
+        // middle of the next burst of downloads.
+        lock.unlock();
+        if (store_.isOpen()) store_.store()->Checkpoint();
+        wroteSinceCheckpoint_ = false;
+        lock.lock();
+      }
       cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
       if (queue_.empty()) return 0;
       int64_t bytes = 0;
@@ -61,6 +69,7 @@ int StoreWriter::Run() {
     }
     Results results;
     WriteBatch(batch, results);
+    wroteSinceCheckpoint_ = true;
     done_(std::move(results));
     int64_t written = 0;
     for (const StoreItem& item : batch) written += static_cast<int64_t>(item.data.size());

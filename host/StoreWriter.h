@@ -74,6 +74,7 @@ class StoreWriter {
   std::deque<StoreItem> queue_;
   int64_t pendingBytes_ = 0;
   bool stop_ = false;
+  bool wroteSinceCheckpoint_ = false;  // the writer thread's own
   std::unique_ptr<platform::Thread> thread_;
 };
 
