@@ -114,7 +114,8 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
     byId_.BindText(2, ref.name.c_str());
     rc = byId_.Step();
     const char* file = rc == SQLITE_ROW ? byId_.ColumnText(1) : nullptr;
-    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && (byId_.ColumnInt64(0) != ref.size || ref.file != (file ? file : "")))) {
+    const bool same = rc == SQLITE_ROW && byId_.ColumnInt64(0) == ref.size && ref.file == (file ? file : "");
+    if (rc == SQLITE_DONE || (rc == SQLITE_ROW && !same)) {
       errors_.Fail(kZavErrChanged);
     } else if (rc != SQLITE_ROW) {
       errors_.FailSqlite(rc);

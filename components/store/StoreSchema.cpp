@@ -107,12 +107,14 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   if (version != kStoreFormatVersion) return kZavErrVersion;
 
   sqlite3_stmt* stmt = nullptr;
-  sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT id, name, size, file, data FROM entries LIMIT 0", -1, &stmt, nullptr);
+  sqliteResult =
+      sqlite3_prepare_v2(db.get(), "SELECT id, name, size, file, data FROM entries LIMIT 0", -1, &stmt, nullptr);
   sqlite3_finalize(stmt);
   if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
 
-  // The name index is small (names only) and is what every lookup descends;
-  // the table itself is only probed at both ends, since its leaf pages also
+  // The name index is small (names only) and is what every lookup descends,
+  // as is the index of large entries' files (walked when the store opens to
+  // find abandoned files); the table itself is only probed at both ends, since its leaf pages also
   // hold the first part of every entry's bytes and walking them would read a
   // large part of the store at each start.
   int64_t value = 0;
