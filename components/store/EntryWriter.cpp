@@ -217,31 +217,11 @@ bool EntryWriter::ReadSmallSource(Source& source, std::vector<char>& bytes) {
   return false;
 }
 
-bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
-  Source source;
-  if (!OpenSource(name, filePath, source)) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen()) return false;
-  std::vector<char> bytes;
-  std::vector<Pending> pending{{name, nullptr, source.size, std::string()}};
-  if (source.size < kExternalMinSize) {
-    if (!ReadSmallSource(source, bytes)) return false;
-    pending[0].data = bytes.data();
-  } else {
-    const std::string token = EntryFiles::NewToken();
-    ZavErrorCode code = files_.CopyNew(token, source.fd.get(), source.size);
-    if (code != kZavOk) {
-      errors_.Fail(code);
-      return false;
-    }
-    pending[0].token = token;
-  }
-  if (CommitEntries(pending)) return true;
-  Discard(pending);
-  return false;
-}
+bool EntryWriter::PutFromFile(const char* name, const char* filePath) { return PutFile(name, filePath, false); }
 
-bool EntryWriter::MoveFromFile(const char* name, const char* filePath) {
+bool EntryWriter::MoveFromFile(const char* name, const char* filePath) { return PutFile(name, filePath, true); }
+
+bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver) {
   Source source;
   if (!OpenSource(name, filePath, source)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -254,7 +234,8 @@ bool EntryWriter::MoveFromFile(const char* name, const char* filePath) {
     pending[0].data = bytes.data();
   } else {
     const std::string token = EntryFiles::NewToken();
-    ZavErrorCode code = files_.MoveNew(token, filePath, source.fd.get(), source.size, moved);
+    ZavErrorCode code = takeOver ? files_.MoveNew(token, filePath, source.fd.get(), source.size, moved)
+                                 : files_.CopyNew(token, source.fd.get(), source.size);
     if (code != kZavOk) {
       errors_.Fail(code);
       return false;
@@ -265,7 +246,7 @@ bool EntryWriter::MoveFromFile(const char* name, const char* filePath) {
     if (!moved || !files_.MoveBack(pending[0].token, filePath)) Discard(pending);
     return false;
   }
-  if (!moved) unlink(filePath);
+  if (takeOver && !moved) unlink(filePath);  // stored from a copy: the caller's file goes now
   return true;
 }
 

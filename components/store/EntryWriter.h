@@ -67,6 +67,8 @@ class EntryWriter {
   // Adds the file of the entry now called `name`, if it has one.
   bool CollectFileOf(const char* name, std::vector<std::string>& tokens);
   void Discard(const std::vector<Pending>& pending);
+  // PutFromFile, or with `takeOver` MoveFromFile.
+  bool PutFile(const char* name, const char* filePath, bool takeOver);
   bool OpenSource(const char* name, const char* filePath, Source& source);
   bool ReadSmallSource(Source& source, std::vector<char>& bytes);
 
