@@ -1,6 +1,6 @@
 #include "host/DigestChecker.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -26,48 +26,27 @@ void DigestChecker::Start() {
 }
 
 void DigestChecker::Submit(StoreItem item) {
-  std::lock_guard<std::mutex> lock(mu_);
-  pendingBytes_ += static_cast<int64_t>(item.data.size());
-  queue_.push_back(std::move(item));
-  cv_.notify_one();
+  std::vector<StoreItem> one;
+  one.push_back(std::move(item));
+  queue_.Push(std::move(one));
 }
 
 void DigestChecker::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    stop_ = true;
-    cv_.notify_all();
-  }
+  queue_.Stop();
   for (auto& thread : threads_) thread->Wait(platform::kInfinite);
   threads_.clear();
   Run();  // checks here what no thread took (when none could be started)
 }
 
-int64_t DigestChecker::pendingBytes() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return pendingBytes_;
-}
-
 int DigestChecker::Run() {
-  for (;;) {
-    // A round takes a share of what waits, so that the threads split a burst
-    // of small files and each hands its matching ones on at once.
-    std::vector<StoreItem> round;
-    {
-      std::unique_lock<std::mutex> lock(mu_);
-      cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-      if (queue_.empty()) return 0;
-      const size_t share = std::clamp<size_t>(queue_.size() / static_cast<size_t>(threadCount_), 1, kMaxRound);
-      for (size_t i = 0; i < share; ++i) {
-        round.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-      }
-    }
-    int64_t bytes = 0;
+  // A round takes a share of what waits, so that the threads split a burst
+  // of small files and each hands its matching ones on at once.
+  std::vector<StoreItem> round;
+  int64_t bytes = 0;
+  while (queue_.TakeRound(round, static_cast<size_t>(threadCount_), kMaxRound, INT64_MAX, bytes)) {
     std::vector<StoreItem> matched;
     StoreWriter::Results mismatched;
     for (StoreItem& item : round) {
-      bytes += static_cast<int64_t>(item.data.size());
       std::string found = DigestOf(item);
       if (found == item.digest)
         matched.push_back(std::move(item));
@@ -76,9 +55,9 @@ int DigestChecker::Run() {
     }
     writer_.Submit(std::move(matched));
     if (!mismatched.empty()) failed_(std::move(mismatched));
-    std::lock_guard<std::mutex> lock(mu_);
-    pendingBytes_ -= bytes;
+    queue_.Release(bytes);
   }
+  return 0;
 }
 
 std::string DigestChecker::DigestOf(const StoreItem& item) {

@@ -7,12 +7,8 @@
 // `digestMatched` false.
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "host/StoreWriter.h"
@@ -34,7 +30,7 @@ class DigestChecker {
   // Ends the threads after every item submitted was checked and handed on.
   void Stop();
   // Bytes held in memory by items not yet handed on.
-  int64_t pendingBytes() const;
+  int64_t pendingBytes() const { return queue_.pendingBytes(); }
 
  private:
   int Run();
@@ -45,11 +41,7 @@ class DigestChecker {
   const int threadCount_;
   StoreWriter& writer_;
   std::function<void(StoreWriter::Results)> failed_;
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<StoreItem> queue_;
-  int64_t pendingBytes_ = 0;
-  bool stop_ = false;
+  StoreQueue queue_;
   std::vector<std::unique_ptr<platform::Thread>> threads_;
 };
 

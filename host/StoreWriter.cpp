@@ -18,63 +18,30 @@ void StoreWriter::Start() {
   thread_ = platform::Thread::Start([this] { return Run(); });
 }
 
-void StoreWriter::Submit(std::vector<StoreItem> items) {
-  if (items.empty()) return;
-  std::lock_guard<std::mutex> lock(mu_);
-  for (StoreItem& item : items) {
-    pendingBytes_ += static_cast<int64_t>(item.data.size());
-    queue_.push_back(std::move(item));
-  }
-  cv_.notify_one();
-}
-
 void StoreWriter::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    stop_ = true;
-    cv_.notify_one();
-  }
+  queue_.Stop();
   if (thread_) {
     thread_->Wait(platform::kInfinite);
     thread_.reset();
   }
 }
 
-int64_t StoreWriter::pendingBytes() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return pendingBytes_;
-}
-
 int StoreWriter::Run() {
+  std::vector<StoreItem> batch;
+  int64_t bytes = 0;
   for (;;) {
-    std::vector<StoreItem> batch;
-    {
-      std::unique_lock<std::mutex> lock(mu_);
-      if (queue_.empty() && !stop_ && wroteSinceCheckpoint_) {
-        // Idle: fold the log back into the database now rather than in the
-        // middle of the next burst of downloads.
-        lock.unlock();
-        if (store_.isOpen()) store_.store()->Checkpoint();
-        wroteSinceCheckpoint_ = false;
-        lock.lock();
-      }
-      cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-      if (queue_.empty()) return 0;
-      int64_t bytes = 0;
-      while (!queue_.empty() && batch.size() < kBatchEntries && bytes < kBatchBytes) {
-        bytes += static_cast<int64_t>(queue_.front().data.size());
-        batch.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-      }
+    if (wroteSinceCheckpoint_ && queue_.empty()) {
+      // Idle: fold the log back into the database now rather than in the
+      // middle of the next burst of downloads.
+      if (store_.isOpen()) store_.store()->Checkpoint();
+      wroteSinceCheckpoint_ = false;
     }
+    if (!queue_.TakeRound(batch, 1, kBatchEntries, kBatchBytes, bytes)) return 0;
     Results results;
     WriteBatch(batch, results);
     wroteSinceCheckpoint_ = true;
     done_(std::move(results));
-    int64_t written = 0;
-    for (const StoreItem& item : batch) written += static_cast<int64_t>(item.data.size());
-    std::lock_guard<std::mutex> lock(mu_);
-    pendingBytes_ -= written;
+    queue_.Release(bytes);
   }
 }
 

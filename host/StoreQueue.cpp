@@ -1,0 +1,63 @@
+#include "host/StoreQueue.h"
+
+#include <algorithm>
+
+namespace udra::host {
+namespace {
+
+int64_t MemoryBytes(const StoreItem& item) { return static_cast<int64_t>(item.data.size()); }
+
+}  // namespace
+
+void StoreQueue::Push(std::vector<StoreItem> items) {
+  if (items.empty()) return;
+  std::lock_guard<std::mutex> lock(mu_);
+  for (StoreItem& item : items) {
+    pendingBytes_ += MemoryBytes(item);
+    queue_.push_back(std::move(item));
+  }
+  // One item needs one worker; waking them all would only make them race.
+  if (queue_.size() == 1)
+    cv_.notify_one();
+  else
+    cv_.notify_all();
+}
+
+bool StoreQueue::TakeRound(std::vector<StoreItem>& round, size_t shareOf, size_t maxItems, int64_t maxBytes,
+                           int64_t& bytes) {
+  round.clear();
+  bytes = 0;
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+  if (queue_.empty()) return false;
+  const size_t share = std::clamp<size_t>(queue_.size() / std::max<size_t>(shareOf, 1), 1, maxItems);
+  while (!queue_.empty() && round.size() < share && bytes < maxBytes) {
+    bytes += MemoryBytes(queue_.front());
+    round.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+  }
+  return true;
+}
+
+void StoreQueue::Release(int64_t bytes) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pendingBytes_ -= bytes;
+}
+
+void StoreQueue::Stop() {
+  std::lock_guard<std::mutex> lock(mu_);
+  stop_ = true;
+  cv_.notify_all();
+}
+
+bool StoreQueue::empty() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return queue_.empty();
+}
+
+int64_t StoreQueue::pendingBytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pendingBytes_;
+}
+
+}  // namespace udra::host
