@@ -6,7 +6,8 @@
 //
 //   0 DeletingDestructor   6 PutEntry          12 GetEntrySize        18 HasEntry
 //   1 Create               7 PutEntries        13 GetEntrySizeByName  19 MoveEntryFromFile
-//                                                                     20-21 reserved
+//                                                                     20 GetEntrySizes
+//                                                                     21 reserved
 //   2 Load                 8 PutEntryFromFile  14 GetEntryCount       22 GetErrorCode
 //   3 Close                9 RemoveEntry       15 ReadEntryAt
 //   4 OpenEntry           10 ListEntries       16 Checkpoint
@@ -138,8 +139,13 @@ class IZav {
   // On success the file is gone from `filePath`; on failure it is left
   // there. The caller must not write to the file during or after the call.
   virtual bool MoveEntryFromFile(const char* name, const char* filePath) = 0;
-  // 20-21
-  virtual bool Reserved20() = 0;
+  // 20: the sizes of `count` entries, all read from one state of the store
+  // (one read transaction, so much cheaper than one GetEntrySizeByName per
+  // name while another connection writes): sizes[i] is the size of
+  // names[i], or -1 when it is absent or not a valid name. False, with
+  // every size -1, when the store cannot be read.
+  virtual bool GetEntrySizes(const char* const* names, uint32_t count, int32_t* sizes) = 0;
+  // 21
   virtual bool Reserved21() = 0;
 
   // 22: see ZavErrorSelector; -1 for an unknown selector.

@@ -25,12 +25,6 @@ void DigestChecker::Start() {
   }
 }
 
-void DigestChecker::Submit(StoreItem item) {
-  std::vector<StoreItem> one;
-  one.push_back(std::move(item));
-  queue_.Push(std::move(one));
-}
-
 void DigestChecker::Stop() {
   queue_.Stop();
   for (auto& thread : threads_) thread->Wait(platform::kInfinite);

@@ -25,8 +25,8 @@ class DigestChecker {
   DigestChecker& operator=(const DigestChecker&) = delete;
 
   void Start();
-  // `item.digest` is the expected MD5 in upper-case hexadecimal.
-  void Submit(StoreItem item);
+  // Each item's `digest` is the expected MD5 in upper-case hexadecimal.
+  void Submit(std::vector<StoreItem> items) { queue_.Push(std::move(items)); }
   // Ends the threads after every item submitted was checked and handed on.
   void Stop();
   // Bytes held in memory by items not yet handed on.

@@ -75,11 +75,13 @@ bool DownloadEngine::Start() {
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
   auto deliver = [this](StoreWriter::Results results) {
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(inboxMu_);
+      wake = storeResults_.empty();
       for (StoreResult& r : results) storeResults_.push_back(std::move(r));
     }
-    curl_multi_wakeup(multi_);
+    if (wake) curl_multi_wakeup(multi_);
   };
   writer_ = std::make_unique<StoreWriter>(store_, deliver);
   checker_ = std::make_unique<DigestChecker>(settings_.checkThreads, *writer_, deliver);
@@ -89,12 +91,17 @@ bool DownloadEngine::Start() {
   return thread_ != nullptr;
 }
 
+// The loop is woken only when a queue it takes from was empty: a queue
+// that already holds something has its wake-up on the way, and the loop
+// takes everything queued at once.
 void DownloadEngine::Post(EngineCommand command) {
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(inboxMu_);
+    wake = inbox_.empty();
     inbox_.push_back(std::move(command));
   }
-  if (multi_) curl_multi_wakeup(multi_);
+  if (wake && multi_) curl_multi_wakeup(multi_);
 }
 
 void DownloadEngine::Stop() {
@@ -117,6 +124,8 @@ int DownloadEngine::Run() {
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &left))
       if (msg->msg == CURLMSG_DONE) OnTransferDone(msg->easy_handle, msg->data.result);
+    if (!toCheck_.empty()) checker_->Submit(std::move(toCheck_));
+    toCheck_.clear();
     StartTransfers();
     UpdateFigures();
     int timeout = 1000;
@@ -148,10 +157,12 @@ void DownloadEngine::TakeCommands() {
     std::lock_guard<std::mutex> lock(inboxMu_);
     commands.swap(inbox_);
   }
-  for (EngineCommand& c : commands) {
+  const std::vector<int32_t> storedSizes = StoredSizes(commands);
+  for (size_t i = 0; i < commands.size(); ++i) {
+    EngineCommand& c = commands[i];
     switch (c.type) {
       case EngineCommand::SyncFile:
-        OnSyncFile(c.sync);
+        OnSyncFile(c.sync, storedSizes[i]);
         break;
       case EngineCommand::Cancel:
         OnCancel(c.urlRecord);
@@ -175,15 +186,34 @@ void DownloadEngine::TakeCommands() {
   }
 }
 
-void DownloadEngine::OnSyncFile(const SyncFileFields& f) {
+// The store's sizes of the files the sync commands ask for, -1 for those it
+// does not hold (or when it cannot be read), looked up together: one read
+// of the store per round instead of one per file.
+std::vector<int32_t> DownloadEngine::StoredSizes(const std::vector<EngineCommand>& commands) {
+  std::vector<int32_t> sizes(commands.size(), -1);
+  std::vector<const char*> names(commands.size(), nullptr);
+  bool any = false;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    const SyncFileFields& f = commands[i].sync;
+    if (commands[i].type == EngineCommand::SyncFile && !f.name.empty() && !jobs_.Find(f.name)) {
+      names[i] = f.name.c_str();
+      any = true;
+    }
+  }
+  if (any && store_.Reopen())
+    store_.store()->GetEntrySizes(names.data(), static_cast<uint32_t>(names.size()), sizes.data());
+  return sizes;
+}
+
+void DownloadEngine::OnSyncFile(const SyncFileFields& f, int32_t storedSize) {
   Waiter w{f.syncId, f.name, f.url, f.priority, f.userParam};
   log_.Format(Logger::V, "DownloadEngine: sync %d %s", f.syncId, f.name.c_str());
   if (f.name.empty() || f.url.empty() || f.packedSize < 0 || !IsHexDigest(f.packedDigest)) {
     Answer(w, false, 0, kCodeNone, kKindContent, "invalid request: name, URL, size or digest");
     return;
   }
-  if (!jobs_.Find(f.name) && store_.Reopen() && store_.store()->HasEntry(f.name.c_str())) {
-    Answer(w, true, store_.store()->GetEntrySizeByName(f.name.c_str()), kCodeNone, 0, "");
+  if (storedSize >= 0 && !jobs_.Find(f.name)) {
+    Answer(w, true, storedSize, kCodeNone, 0, "");
     return;
   }
   bool created = false;
@@ -335,7 +365,7 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
     item.data = std::move(t->memory());
   else
     item.filePath = part;
-  checker_->Submit(std::move(item));
+  toCheck_.push_back(std::move(item));
 }
 
 void DownloadEngine::Retry(Job& job, const std::string& why) {

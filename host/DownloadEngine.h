@@ -62,7 +62,9 @@ class DownloadEngine {
  private:
   int Run();
   void TakeCommands();
-  void OnSyncFile(const SyncFileFields& f);
+  std::vector<int32_t> StoredSizes(const std::vector<EngineCommand>& commands);
+  // `storedSize`: the size of the file in the store, -1 when absent.
+  void OnSyncFile(const SyncFileFields& f, int32_t storedSize);
   void OnCancel(const UrlFields& f);
   void StartTransfers();
   bool StartOne(Job& job);
@@ -95,6 +97,7 @@ class DownloadEngine {
   std::mutex inboxMu_;
   std::vector<EngineCommand> inbox_;
   std::vector<StoreResult> storeResults_;
+  std::vector<StoreItem> toCheck_;  // downloads of this round, handed to the checker together
 
   JobBook jobs_;
   std::map<std::string, std::unique_ptr<Transfer>> active_;  // by job key

@@ -19,15 +19,19 @@ class Outbox {
   explicit Outbox(platform::Event& wake) : wake_(wake) {}
 
   void Push(const PipeMsg& msg) {
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(mu_);
+      // The pipe thread drains the queue whole; it needs waking only for a
+      // record that finds it empty.
+      wake = queue_.empty();
       if (queue_.size() >= kMaxRecords) {
         queue_.pop_front();
         ++dropped_;
       }
       queue_.push_back(msg);
     }
-    wake_.Set();
+    if (wake) wake_.Set();
   }
   // Takes the oldest record; false when there is none.
   bool Take(PipeMsg& out) {

@@ -1,6 +1,7 @@
 #include "host/StoreQueue.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace udra::host {
 namespace {
@@ -37,6 +38,12 @@ bool StoreQueue::TakeRound(std::vector<StoreItem>& round, size_t shareOf, size_t
     queue_.pop_front();
   }
   return true;
+}
+
+bool StoreQueue::WaitForItems(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return stop_ || !queue_.empty(); }) &&
+         !queue_.empty();
 }
 
 void StoreQueue::Release(int64_t bytes) {

@@ -51,6 +51,9 @@ class StoreQueue {
   bool TakeRound(std::vector<StoreItem>& round, size_t shareOf, size_t maxItems, int64_t maxBytes, int64_t& bytes);
   // A round of `bytes` memory bytes taken earlier has been dealt with.
   void Release(int64_t bytes);
+  // Waits up to `timeoutMs` for an item; false when none came (or the queue
+  // was stopped empty).
+  bool WaitForItems(uint32_t timeoutMs);
   // Wakes every waiting worker; TakeRound still hands out what is left.
   void Stop();
   bool empty() const;

@@ -6,6 +6,8 @@ namespace {
 // Bounds of one commit of in-memory entries.
 constexpr size_t kBatchEntries = 512;
 constexpr int64_t kBatchBytes = 64 << 20;
+// The store's log is folded back once no download has come for this long.
+constexpr uint32_t kQuietMs = 200;
 
 }  // namespace
 
@@ -30,9 +32,9 @@ int StoreWriter::Run() {
   std::vector<StoreItem> batch;
   int64_t bytes = 0;
   for (;;) {
-    if (wroteSinceCheckpoint_ && queue_.empty()) {
-      // Idle: fold the log back into the database now rather than in the
-      // middle of the next burst of downloads.
+    if (wroteSinceCheckpoint_ && !queue_.WaitForItems(kQuietMs)) {
+      // Quiet: fold the log back into the database now rather than in the
+      // middle of a burst of downloads, where it would hold up the answers.
       if (store_.isOpen()) store_.store()->Checkpoint();
       wroteSinceCheckpoint_ = false;
     }

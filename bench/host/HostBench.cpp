@@ -5,6 +5,8 @@
 // every file's MD5. Each host run starts from an empty store.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,7 @@ void Report(benchmark::State& state, const std::string& run, const Set& set, dou
 void HostRun(benchmark::State& state, Set& set, const std::string& run) {
   for (auto _ : state) {
     state.PauseTiming();
+    sync();  // the previous run's writeback does not fall into this one
     Installation install("[Host]\nMaxParallel=8\n");
     PipeClient client;
     if (!install.StartHost() || !client.Connect(install.key())) {
@@ -90,6 +93,7 @@ void CurlRun(benchmark::State& state, Set& set, const std::string& run, bool par
                               std::string(parallel ? "--parallel --parallel-max 8 " : "") + "-K " + config;
   for (auto _ : state) {
     std::filesystem::remove_all(out);
+    sync();  // the previous run's writeback does not fall into this one
     const auto start = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) {
       state.SkipWithError("curl failed");

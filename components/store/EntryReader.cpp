@@ -1,5 +1,6 @@
 #include "components/store/EntryReader.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <limits>
 
@@ -73,6 +74,46 @@ bool EntryReader::Lookup(const char* name, EntryRef& ref) {
   return false;
 }
 
+bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes) {
+  std::fill(sizes, sizes + count, -1);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen() || !Begin()) return false;
+  bool ok = true;
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    if (names[i] == nullptr) continue;
+    EntryRef ref;
+    switch (LookupRow(names[i], ref)) {
+      case Found::kYes:
+        // A large entry whose file is gone counts as absent, as for Lookup.
+        if (ref.file.empty() || files_.Holds(ref.file, static_cast<uint32_t>(ref.size))) sizes[i] = ref.size;
+        break;
+      case Found::kNo:
+        break;
+      case Found::kFailed:
+        ok = false;
+        break;
+    }
+  }
+  End();
+  if (!ok) std::fill(sizes, sizes + count, -1);
+  return ok;
+}
+
+// A read transaction: everything read until End sees one snapshot.
+bool EntryReader::Begin() {
+  int rc = begin_.Step();
+  begin_.Reset();
+  if (rc == SQLITE_DONE) return true;
+  errors_.FailSqlite(rc);
+  return false;
+}
+
+void EntryReader::End() {
+  int rc = commit_.Step();
+  commit_.Reset();
+  if (rc != SQLITE_DONE) db_.Exec("ROLLBACK");
+}
+
 EntryReader::Found EntryReader::LookupRow(const char* name, EntryRef& ref) {
   StatementScope scope(byName_);
   byName_.BindText(1, name);
@@ -101,13 +142,9 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen()) return false;
   // One read transaction: the size check and the copy see the same snapshot.
-  int rc = begin_.Step();
-  begin_.Reset();
-  if (rc != SQLITE_DONE) {
-    errors_.FailSqlite(rc);
-    return false;
-  }
+  if (!Begin()) return false;
   bool ok = false;
+  int rc;
   {
     StatementScope scope(byId_);
     byId_.BindInt64(1, ref.id);
@@ -138,9 +175,7 @@ bool EntryReader::Read(const EntryRef& ref, uint32_t offset, void* buffer, uint3
       }
     }
   }
-  rc = commit_.Step();
-  commit_.Reset();
-  if (rc != SQLITE_DONE) db_.Exec("ROLLBACK");
+  End();
   return ok;
 }
 

@@ -31,6 +31,9 @@ class EntryReader {
   // the machine, or removed by hand) counts as absent, so that it is fetched
   // again rather than the whole store thrown away.
   bool Lookup(const char* name, EntryRef& ref);
+  // The sizes of `count` entries from one snapshot, -1 for each absent one
+  // (and for a null name); false, with every size -1, on failure.
+  bool Sizes(const char* const* names, uint32_t count, int32_t* sizes);
   // Copies the entry `ref` names, provided it is still the same entry. With
   // `whole` the entry must fit into `capacity` and is copied entirely;
   // otherwise up to `capacity` bytes from `offset`.
@@ -46,6 +49,8 @@ class EntryReader {
   ZavErrorCode Prepare();
   enum class Found { kYes, kNo, kFailed };
   Found LookupRow(const char* name, EntryRef& ref);
+  bool Begin();
+  void End();
   bool Copy(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t count);
   bool CopyBlob(int64_t id, uint32_t offset, void* buffer, uint32_t count, uint32_t expectedSize);
 

@@ -186,6 +186,21 @@ int32_t ZavStore::GetEntrySizeByName(const char* name) {
   });
 }
 
+bool ZavStore::GetEntrySizes(const char* const* names, uint32_t count, int32_t* sizes) {
+  return Guarded(false, [&] {
+    if (count > 0 && (names == nullptr || sizes == nullptr)) {
+      if (sizes) std::fill(sizes, sizes + count, -1);
+      errors_.Fail(kZavErrArgument);
+      return false;
+    }
+    FollowReplacement();
+    std::vector<const char*> valid(names, names + count);
+    for (const char*& name : valid)
+      if (!IsValidName(name)) name = nullptr;
+    return reader_.Sizes(valid.data(), count, sizes);
+  });
+}
+
 int32_t ZavStore::OpenEntry(const char* name, int32_t /*mode*/, int32_t /*flags*/) {
   return Guarded(-1, [&] {
     FollowReplacement();

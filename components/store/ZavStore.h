@@ -47,7 +47,7 @@ class ZavStore final : public IZav {
   bool Exists(const char* path) override;
   bool HasEntry(const char* name) override;
   bool MoveEntryFromFile(const char* name, const char* filePath) override;
-  bool Reserved20() override { return false; }
+  bool GetEntrySizes(const char* const* names, uint32_t count, int32_t* sizes) override;
   bool Reserved21() override { return false; }
   int32_t GetErrorCode(int32_t which) override;
 

@@ -171,11 +171,15 @@ TEST(DigestChecker, RoutesEachDownloadByItsDigest) {
     i.digest = std::move(digest);
     return i;
   };
-  checker.Submit(item("memory-ok", "abc", "", 3, abcMd5));
-  checker.Submit(item("memory-bad", "abd", "", 3, abcMd5));
-  checker.Submit(item("file-ok", "", part, 3, abcMd5));
-  checker.Submit(item("file-short", "", part, 4, abcMd5));
-  checker.Submit(item("file-missing", "", dir / "none.part", 3, abcMd5));
+  std::vector<StoreItem> items;
+  items.push_back(item("memory-ok", "abc", "", 3, abcMd5));
+  items.push_back(item("memory-bad", "abd", "", 3, abcMd5));
+  items.push_back(item("file-ok", "", part, 3, abcMd5));
+  checker.Submit(std::move(items));
+  items.clear();
+  items.push_back(item("file-short", "", part, 4, abcMd5));
+  items.push_back(item("file-missing", "", dir / "none.part", 3, abcMd5));
+  checker.Submit(std::move(items));
   checker.Stop();
   writer.Stop();
 

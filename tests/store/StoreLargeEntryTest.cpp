@@ -150,6 +150,11 @@ TEST_F(LargeEntries, ALostOrCutFileMakesOnlyItsEntryAbsent) {
     EXPECT_EQ(zav_.OpenEntry(name, 1, 0), -1);
     EXPECT_EQ(zav_.GetErrorCode(kZavLastError), kZavErrNotFound);
   }
+  const char* names[] = {"lost", "cut"};
+  int32_t sizes[2];
+  ASSERT_TRUE(zav_.GetEntrySizes(names, 2, sizes));
+  EXPECT_EQ(sizes[0], -1);
+  EXPECT_EQ(sizes[1], -1);
   zav_.Close();
   ASSERT_TRUE(zav_.Load(dir_.Store().c_str()));  // no damage marker
   const auto again = MakeContent(1, 2, kLarge);

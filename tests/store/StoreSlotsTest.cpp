@@ -46,7 +46,7 @@ class SlotProbe final : public IZav {
   bool Exists(const char*) override { return Hit(17); }
   bool HasEntry(const char*) override { return Hit(18); }
   bool MoveEntryFromFile(const char*, const char*) override { return Hit(19); }
-  bool Reserved20() override { return Hit(20); }
+  bool GetEntrySizes(const char* const*, uint32_t, int32_t*) override { return Hit(20); }
   bool Reserved21() override { return Hit(21); }
   int32_t GetErrorCode(int32_t) override { return Hit(22); }
 
@@ -85,7 +85,8 @@ TEST(StoreSlots, EveryOperationSitsInItsSlot) {
   CallSlot<bool>(p, 17, "x"), expect(17);
   CallSlot<bool>(p, 18, "x"), expect(18);
   CallSlot<bool>(p, 19, "x", "y"), expect(19);
-  CallSlot<bool>(p, 20), expect(20);
+  CallSlot<bool>(p, 20, static_cast<const char* const*>(nullptr), uint32_t{0}, static_cast<int32_t*>(nullptr)),
+      expect(20);
   CallSlot<bool>(p, 21), expect(21);
   CallSlot<int32_t>(p, 22, int32_t{1}), expect(22);
 }

@@ -161,6 +161,31 @@ TEST(Store, NamesCompareIgnoringAsciiCaseOnly) {
   EXPECT_TRUE(Put(zav, std::string(kZavMaxNameLength, 'n'), MakeContent(4, 1, 10)));
 }
 
+// Many sizes at once, as the downloader host asks for them: absent, invalid
+// and case-folded names each get their own answer, and a closed store or a
+// missing array is a failure that leaves no size behind.
+TEST(Store, SizesOfManyEntriesAtOnce) {
+  TempDir dir;
+  ZavStore zav;
+  const std::string tooLong(kZavMaxNameLength + 1, 'n');
+  const char* names[] = {"a", "absent", "B", "", nullptr, tooLong.c_str(), "a"};
+  int32_t sizes[7];
+  EXPECT_FALSE(zav.GetEntrySizes(names, 7, sizes));
+  EXPECT_EQ(zav.GetErrorCode(kZavLastError), kZavErrNotOpen);
+  for (int32_t size : sizes) EXPECT_EQ(size, -1);
+
+  ASSERT_TRUE(zav.Create(dir.Store().c_str(), 0, 0));
+  ASSERT_TRUE(Put(zav, "A", MakeContent(1, 1, 50)));
+  ASSERT_TRUE(Put(zav, "b", {}));
+  ASSERT_TRUE(zav.GetEntrySizes(names, 7, sizes));
+  const std::vector<int32_t> expected{50, -1, 0, -1, -1, -1, 50};
+  EXPECT_EQ(std::vector<int32_t>(sizes, sizes + 7), expected);
+  EXPECT_TRUE(zav.GetEntrySizes(nullptr, 0, nullptr));
+  EXPECT_FALSE(zav.GetEntrySizes(nullptr, 2, sizes));
+  EXPECT_EQ(zav.GetErrorCode(kZavLastError), kZavErrArgument);
+  EXPECT_EQ(sizes[0], -1);
+}
+
 TEST(Store, ReadsNeverPassTheCallersBuffer) {
   TempDir dir;
   ZavStore zav;
