@@ -4,13 +4,19 @@
 #include <cstdio>
 #include <vector>
 
+#include "host/Md5Batch.h"
 #include "host/Md5Stream.h"
+#include "util/Md5.h"
 
 namespace udra::host {
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
 constexpr size_t kMaxRound = 256;
+// Small downloads are hashed eight at a time (Md5Digests); a thread waits up
+// to a millisecond for that many to come.
+constexpr size_t kMd5Lanes = 8;
+constexpr uint32_t kLingerMs = 1;
 
 }  // namespace
 
@@ -33,19 +39,22 @@ void DigestChecker::Stop() {
 }
 
 int DigestChecker::Run() {
-  // A round takes a share of what waits, so that the threads split a burst
-  // of small files and each hands its matching ones on at once.
+  // A round takes a share of what waits (at least a set of lanes' worth when
+  // that many come soon), so that the threads split a burst of small files
+  // and each hands its matching ones on at once.
   std::vector<StoreItem> round;
   int64_t bytes = 0;
-  while (queue_.TakeRound(round, static_cast<size_t>(threadCount_), kMaxRound, INT64_MAX, bytes)) {
+  const RoundLimits limits{static_cast<size_t>(threadCount_), kMd5Lanes, kLingerMs, kMaxRound, INT64_MAX};
+  while (queue_.TakeRound(round, limits, bytes)) {
     std::vector<StoreItem> matched;
     StoreWriter::Results mismatched;
-    for (StoreItem& item : round) {
-      std::string found = DigestOf(item);
-      if (found == item.digest)
+    const std::vector<std::string> found = DigestsOf(round);
+    for (size_t i = 0; i < round.size(); ++i) {
+      StoreItem& item = round[i];
+      if (found[i] == item.digest)
         matched.push_back(std::move(item));
       else
-        mismatched.push_back(StoreResult::Mismatched(item.key, std::move(found)));
+        mismatched.push_back(StoreResult::Mismatched(item.key, found[i]));
     }
     writer_.Submit(std::move(matched));
     if (!mismatched.empty()) failed_(std::move(mismatched));
@@ -54,12 +63,28 @@ int DigestChecker::Run() {
   return 0;
 }
 
-std::string DigestChecker::DigestOf(const StoreItem& item) {
-  Md5Stream md5;
-  if (item.filePath.empty()) {
-    md5.Update(item.data.data(), item.data.size());
-    return md5.FinalHex();
+// Bytes in memory (small downloads) are hashed together, side by side;
+// partial files one after the other as they are read.
+std::vector<std::string> DigestChecker::DigestsOf(const std::vector<StoreItem>& items) {
+  std::vector<std::string> found(items.size());
+  std::vector<Md5Input> inputs;
+  std::vector<size_t> inMemory;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].filePath.empty()) {
+      inputs.push_back({items[i].data.data(), items[i].data.size()});
+      inMemory.push_back(i);
+    } else {
+      found[i] = DigestOfFile(items[i]);
+    }
   }
+  std::vector<uint8_t[16]> digests(inputs.size());
+  Md5Digests(inputs.data(), inputs.size(), digests.data());
+  for (size_t k = 0; k < inMemory.size(); ++k) found[inMemory[k]] = Md5::ToHex(digests[k]);
+  return found;
+}
+
+std::string DigestChecker::DigestOfFile(const StoreItem& item) {
+  Md5Stream md5;
   FILE* file = fopen(item.filePath.c_str(), "rb");
   if (file == nullptr) return std::string();
   std::vector<char> buffer(kReadChunk);

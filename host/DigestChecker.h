@@ -34,9 +34,10 @@ class DigestChecker {
 
  private:
   int Run();
-  // The MD5 of the item's bytes in upper-case hexadecimal; empty when its
-  // file cannot be read.
-  static std::string DigestOf(const StoreItem& item);
+  // The MD5 of each item's bytes in upper-case hexadecimal; empty for one
+  // whose file cannot be read.
+  static std::vector<std::string> DigestsOf(const std::vector<StoreItem>& items);
+  static std::string DigestOfFile(const StoreItem& item);
 
   const int threadCount_;
   StoreWriter& writer_;

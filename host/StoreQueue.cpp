@@ -24,15 +24,23 @@ void StoreQueue::Push(std::vector<StoreItem> items) {
     cv_.notify_all();
 }
 
-bool StoreQueue::TakeRound(std::vector<StoreItem>& round, size_t shareOf, size_t maxItems, int64_t maxBytes,
-                           int64_t& bytes) {
+bool StoreQueue::TakeRound(std::vector<StoreItem>& round, const RoundLimits& limits, int64_t& bytes) {
   round.clear();
   bytes = 0;
   std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-  if (queue_.empty()) return false;
-  const size_t share = std::clamp<size_t>(queue_.size() / std::max<size_t>(shareOf, 1), 1, maxItems);
-  while (!queue_.empty() && round.size() < share && bytes < maxBytes) {
+  for (;;) {
+    cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+    if (queue_.empty()) return false;
+    if (queue_.size() < limits.gather && limits.lingerMs > 0 && !stop_) {
+      cv_.wait_for(lock, std::chrono::milliseconds(limits.lingerMs),
+                   [&] { return stop_ || queue_.size() >= limits.gather; });
+    }
+    if (!queue_.empty()) break;  // else another worker took them meanwhile
+  }
+  const size_t share = std::clamp<size_t>(
+      std::max(queue_.size() / std::max<size_t>(limits.shareOf, 1), std::min(limits.gather, queue_.size())), 1,
+      limits.maxItems);
+  while (!queue_.empty() && round.size() < share && bytes < limits.maxBytes) {
     bytes += MemoryBytes(queue_.front());
     round.push_back(std::move(queue_.front()));
     queue_.pop_front();

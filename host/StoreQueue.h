@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -38,17 +39,28 @@ struct StoreResult {
   std::string digestFound;      // then: their MD5, empty when they could not be read
 };
 
+// How much one worker takes at a time: 1/`shareOf` of the items waiting,
+// but at least `gather` of them when that many come within `lingerMs` of
+// the first, at most `maxItems`, and no more once `maxBytes` of memory bytes
+// are taken.
+struct RoundLimits {
+  size_t shareOf = 1;
+  size_t gather = 1;
+  uint32_t lingerMs = 0;
+  size_t maxItems = SIZE_MAX;
+  int64_t maxBytes = INT64_MAX;
+};
+
 // Any thread adds items; worker threads take them in rounds. The bytes that
 // items hold in memory are counted from Push until their round is Released,
 // so that the download thread can hold back while too much waits.
 class StoreQueue {
  public:
   void Push(std::vector<StoreItem> items);
-  // Waits for items, then takes a round of them: 1/`shareOf` of those
-  // waiting, at least one, at most `maxItems`, and no more once `maxBytes`
-  // of memory bytes are taken. False (and nothing taken) once the queue is
-  // stopped and empty. `bytes` gets the round's memory bytes.
-  bool TakeRound(std::vector<StoreItem>& round, size_t shareOf, size_t maxItems, int64_t maxBytes, int64_t& bytes);
+  // Waits for items, then takes a round of them (at least one). False (and
+  // nothing taken) once the queue is stopped and empty. `bytes` gets the
+  // round's memory bytes.
+  bool TakeRound(std::vector<StoreItem>& round, const RoundLimits& limits, int64_t& bytes);
   // A round of `bytes` memory bytes taken earlier has been dealt with.
   void Release(int64_t bytes);
   // Waits up to `timeoutMs` for an item; false when none came (or the queue

@@ -54,6 +54,10 @@ ZavErrorCode EntryWriter::Open(const std::string& databasePath, const std::strin
   // rather than SQLite's 4 MiB, so a burst of small entries is not slowed by
   // checkpoints; writers call Checkpoint when they fall idle.
   if (rc == SQLITE_OK) rc = db_.Exec("PRAGMA wal_autocheckpoint=4096");
+  // The writer seldom reads back what it wrote: a cache of 1 MiB (a larger
+  // transaction goes to the log in parts) spares it faulting in 8 MiB of
+  // fresh memory, which costs more than the reads it would save.
+  if (rc == SQLITE_OK) rc = db_.Exec("PRAGMA cache_size=-1024");
   if (rc == SQLITE_OK) rc = begin_.Prepare(db, "BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) rc = commit_.Prepare(db, "COMMIT");
   if (rc == SQLITE_OK) rc = rollback_.Prepare(db, "ROLLBACK");
