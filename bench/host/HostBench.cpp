@@ -2,7 +2,10 @@
 // curl command line fetching the same files from the same server: 2,000 files
 // of 16 KiB and 10 files of 32 MiB, curl one after the other and with
 // --parallel; curl's large files are piped into md5sum, as the host checks
-// every file's MD5. Each host run starts from an empty store.
+// every file's MD5. Each host run starts from an empty store. curl also
+// writes the small files to a RAM file system (/dev/shm), which takes the
+// disk's cost of creating 2,000 files out of its figure; and the host's
+// digest step is set against libcrypto hashing the same files one by one.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -17,6 +20,9 @@
 #include <vector>
 
 #include "HostTestEnv.h"
+#include "host/Md5Batch.h"
+#include "host/Md5Stream.h"
+#include "util/Md5.h"
 
 namespace udra::hosttest {
 namespace {
@@ -43,6 +49,18 @@ void Prepare(Set& set) {
   }
 }
 
+// CPU time of all threads of process `pid` so far, in nanoseconds.
+int64_t ProcessCpuNs(int pid) {
+  int64_t total = 0;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream stat(task.path() / "schedstat");
+    int64_t ns = 0;
+    if (stat >> ns) total += ns;
+  }
+  return total;
+}
+
 double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -64,12 +82,16 @@ void HostRun(benchmark::State& state, Set& set, const std::string& run) {
       state.SkipWithError("host did not start");
       return;
     }
+    const int pid = RunningPidOf(install.folder() + "/UDRAHostApp.exe");
     state.ResumeTiming();
+    const int64_t cpuBefore = ProcessCpuNs(pid);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < set.count; ++i)
       client.SendSync(i + 1, set.names[i], set.urls[i], static_cast<int32_t>(set.size), set.digests[i]);
     const auto answers = client.WaitReturns(static_cast<size_t>(set.count), 600000);
     const double seconds = Seconds(start);
+    // What the host itself spent: steadier than the time on a busy machine.
+    state.counters["host CPU us/file"] = (ProcessCpuNs(pid) - cpuBefore) / 1e3 / set.count;
     size_t ok = 0;
     for (const auto& a : answers) ok += a.ok ? 1 : 0;
     if (ok != static_cast<size_t>(set.count)) {
@@ -80,9 +102,10 @@ void HostRun(benchmark::State& state, Set& set, const std::string& run) {
   }
 }
 
-// One curl process for the whole set, each file written to disk.
-void CurlRun(benchmark::State& state, Set& set, const std::string& run, bool parallel) {
-  const std::string out = (*g_work) / ("curl-" + run);
+// One curl process for the whole set, each file written to disk (or into
+// the folder `out`).
+void CurlRun(benchmark::State& state, Set& set, const std::string& run, bool parallel, std::string out = "") {
+  if (out.empty()) out = g_work->path() + "/curl-" + run;
   const std::string config = (*g_work) / ("curl-" + run + ".cfg");
   {
     std::ofstream cfg(config);
@@ -101,6 +124,7 @@ void CurlRun(benchmark::State& state, Set& set, const std::string& run, bool par
     }
     Report(state, run, set, Seconds(start));
   }
+  std::filesystem::remove_all(out);
 }
 
 // curl per file piped into md5sum, one after the other or all at once.
@@ -122,6 +146,38 @@ void CurlMd5Run(benchmark::State& state, Set& set, const std::string& run, bool 
   }
 }
 
+// The digests of the small set: libcrypto one file after the other, and the
+// host's Md5Digests eight at a time as its digest checker calls it.
+void Md5Run(benchmark::State& state, Set& set, const std::string& run, bool lanes) {
+  std::vector<std::string> files;
+  for (int i = 0; i < set.count; ++i) files.push_back(RandomBytes(set.size, static_cast<uint32_t>(i + set.size)));
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    size_t matched = 0;
+    if (lanes) {
+      for (size_t first = 0; first < files.size(); first += 8) {
+        udra::host::Md5Input inputs[8];
+        uint8_t digests[8][16];
+        const size_t n = std::min<size_t>(8, files.size() - first);
+        for (size_t k = 0; k < n; ++k) inputs[k] = {files[first + k].data(), files[first + k].size()};
+        udra::host::Md5Digests(inputs, n, digests);
+        for (size_t k = 0; k < n; ++k) matched += udra::Md5::ToHex(digests[k]) == set.digests[first + k];
+      }
+    } else {
+      udra::host::Md5Stream md5;
+      for (size_t i = 0; i < files.size(); ++i) {
+        md5.Update(files[i].data(), files[i].size());
+        matched += md5.FinalHex() == set.digests[i];
+      }
+    }
+    if (matched != files.size()) {
+      state.SkipWithError("a digest differs");
+      return;
+    }
+    Report(state, run, set, Seconds(start));
+  }
+}
+
 void PrintSummary() {
   auto line = [](const char* what, const std::string& host, const std::string& base, const Set& set) {
     if (!g_seconds.count(host) || !g_seconds.count(base)) return;
@@ -133,6 +189,8 @@ void PrintSummary() {
   printf("\nUDRAHostApp.exe against curl (same nginx on 127.0.0.1, same files):\n");
   line("2000 x 16 KiB", "host-small", "curl-small-seq", g_small);
   line("2000 x 16 KiB", "host-small", "curl-small-par", g_small);
+  line("2000 x 16 KiB", "host-small", "curl-small-par-ram", g_small);
+  line("MD5 of 2000 x 16 KiB (8 lanes)", "md5-lanes", "md5-libcrypto", g_small);
   line("10 x 32 MiB", "host-large", "curl-large-seq", g_large);
   line("10 x 32 MiB", "host-large", "curl-large-par", g_large);
   line("10 x 32 MiB (curl | md5sum)", "host-large", "md5-large-seq", g_large);
@@ -162,6 +220,12 @@ int main(int argc, char** argv) {
   reg("host-small", [](benchmark::State& s) { HostRun(s, g_small, "host-small"); });
   reg("curl-small-seq", [](benchmark::State& s) { CurlRun(s, g_small, "curl-small-seq", false); });
   reg("curl-small-par", [](benchmark::State& s) { CurlRun(s, g_small, "curl-small-par", true); });
+  if (std::filesystem::is_directory("/dev/shm")) {
+    reg("curl-small-par-ram",
+        [](benchmark::State& s) { CurlRun(s, g_small, "curl-small-par-ram", true, "/dev/shm/udra-bench-curl"); });
+  }
+  reg("md5-libcrypto", [](benchmark::State& s) { Md5Run(s, g_small, "md5-libcrypto", false); });
+  reg("md5-lanes", [](benchmark::State& s) { Md5Run(s, g_small, "md5-lanes", true); });
   reg("host-large", [](benchmark::State& s) { HostRun(s, g_large, "host-large"); });
   reg("curl-large-seq", [](benchmark::State& s) { CurlRun(s, g_large, "curl-large-seq", false); });
   reg("curl-large-par", [](benchmark::State& s) { CurlRun(s, g_large, "curl-large-par", true); });
