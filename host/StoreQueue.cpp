@@ -37,10 +37,13 @@ bool StoreQueue::TakeRound(std::vector<StoreItem>& round, const RoundLimits& lim
     }
     if (!queue_.empty()) break;  // else another worker took them meanwhile
   }
-  const size_t share = std::clamp<size_t>(
-      std::max(queue_.size() / std::max<size_t>(limits.shareOf, 1), std::min(limits.gather, queue_.size())), 1,
-      limits.maxItems);
-  while (!queue_.empty() && round.size() < share && bytes < limits.maxBytes) {
+  const size_t share = std::max<size_t>(queue_.size() / std::max<size_t>(limits.shareOf, 1), 1);
+  size_t inMemory = 0;
+  while (!queue_.empty() && round.size() < limits.maxItems && bytes < limits.maxBytes) {
+    // Partial files are shared out evenly; in-memory items are gathered.
+    const bool gathered = queue_.front().filePath.empty() && inMemory < limits.gather;
+    if (round.size() >= share && !gathered) break;
+    inMemory += queue_.front().filePath.empty() ? 1 : 0;
     bytes += MemoryBytes(queue_.front());
     round.push_back(std::move(queue_.front()));
     queue_.pop_front();

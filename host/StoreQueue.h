@@ -39,10 +39,10 @@ struct StoreResult {
   std::string digestFound;      // then: their MD5, empty when they could not be read
 };
 
-// How much one worker takes at a time: 1/`shareOf` of the items waiting,
-// but at least `gather` of them when that many come within `lingerMs` of
-// the first, at most `maxItems`, and no more once `maxBytes` of memory bytes
-// are taken.
+// How much one worker takes at a time: 1/`shareOf` of the items waiting
+// (at least one), but at least `gather` in-memory items when that many come
+// within `lingerMs` of the first, at most `maxItems`, and no more once
+// `maxBytes` of memory bytes are taken.
 struct RoundLimits {
   size_t shareOf = 1;
   size_t gather = 1;

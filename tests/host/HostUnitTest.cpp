@@ -2,6 +2,7 @@
 // routing of downloads by their digest.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "host/DigestChecker.h"
 #include "host/DownloadTable.h"
 #include "host/JobBook.h"
+#include "host/StoreQueue.h"
 #include "platform/FileVersion.h"
 #include "support/TempDir.h"
 
@@ -145,6 +147,55 @@ TEST(HostBinary, CarriesTheVersionTheLibraryReads) {
 // Downloads whose bytes match go on to the store writer; the others come
 // back as mismatches, a partial file that cannot be read with no digest.
 // (No store is loaded here, so the writer refuses what reaches it.)
+// Partial files are shared out evenly among the workers, so that no thread
+// hashes most of a burst of large files alone; in-memory items are gathered
+// up to a set of MD5 lanes, waiting a little for them when fewer wait.
+TEST(StoreQueue, RoundsShareFilesAndGatherInMemoryItems) {
+  auto items = [](int count, bool files) {
+    std::vector<StoreItem> out(static_cast<size_t>(count));
+    for (StoreItem& item : out) {
+      if (files)
+        item.filePath = "f.part";
+      else
+        item.data = "bytes";
+    }
+    return out;
+  };
+  auto files = [](const std::vector<StoreItem>& round) {
+    size_t n = 0;
+    for (const StoreItem& item : round) n += item.filePath.empty() ? 0 : 1;
+    return n;
+  };
+  StoreQueue queue;
+  const RoundLimits limits{2, 8, 1, 256, INT64_MAX};
+  std::vector<StoreItem> round;
+  int64_t bytes = 0;
+
+  queue.Push(items(10, true));
+  ASSERT_TRUE(queue.TakeRound(round, limits, bytes));
+  EXPECT_EQ(round.size(), 5u);
+  EXPECT_EQ(bytes, 0);
+  ASSERT_TRUE(queue.TakeRound(round, limits, bytes));
+  EXPECT_EQ(round.size(), 2u);  // half of the five left
+  queue.Push(items(20, false));
+  ASSERT_TRUE(queue.TakeRound(round, limits, bytes));
+  EXPECT_EQ(files(round), 3u);   // the files first, in order...
+  EXPECT_EQ(round.size(), 11u);  // ...half of the 23 waiting
+  EXPECT_EQ(bytes, 8 * 5);
+  queue.Release(bytes);
+  ASSERT_TRUE(queue.TakeRound(round, limits, bytes));
+  EXPECT_EQ(round.size(), 8u);  // gathered: more than half of twelve
+  queue.Release(bytes);
+
+  queue.Push(items(3, false));  // seven waiting: all taken after the wait
+  ASSERT_TRUE(queue.TakeRound(round, limits, bytes));
+  EXPECT_EQ(round.size(), 7u);
+  queue.Release(bytes);
+  EXPECT_EQ(queue.pendingBytes(), 0);
+  queue.Stop();
+  EXPECT_FALSE(queue.TakeRound(round, limits, bytes));
+}
+
 TEST(DigestChecker, RoutesEachDownloadByItsDigest) {
   udra::test::TempDir dir;
   const std::string part = dir / "f.part";
