@@ -70,7 +70,11 @@ DownloadEngine::~DownloadEngine() {
 
 bool DownloadEngine::Start() {
   multi_ = curl_multi_init();
-  if (!multi_) return false;
+  if (!multi_ || !watch_.valid()) return false;
+  curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &DownloadEngine::OnSocket);
+  curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+  curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &DownloadEngine::OnTimer);
+  curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
   // Connections stay open between transfers and are shared by them.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
@@ -81,7 +85,7 @@ bool DownloadEngine::Start() {
       wake = storeResults_.empty();
       for (StoreResult& r : results) storeResults_.push_back(std::move(r));
     }
-    if (wake) curl_multi_wakeup(multi_);
+    if (wake) watch_.Wake();
   };
   writer_ = std::make_unique<StoreWriter>(store_, deliver);
   checker_ = std::make_unique<DigestChecker>(settings_.checkThreads, *writer_, deliver);
@@ -101,13 +105,13 @@ void DownloadEngine::Post(EngineCommand command) {
     wake = inbox_.empty();
     inbox_.push_back(std::move(command));
   }
-  if (wake && multi_) curl_multi_wakeup(multi_);
+  if (wake) watch_.Wake();
 }
 
 void DownloadEngine::Stop() {
   if (!thread_) return;
   stop_ = true;
-  curl_multi_wakeup(multi_);
+  watch_.Wake();
   thread_->Wait(platform::kInfinite);
   thread_.reset();
 }
@@ -119,19 +123,10 @@ int DownloadEngine::Run() {
     TakeStoreResults();
     PromoteDueRetries();
     StartTransfers();
-    int running = 0;
-    curl_multi_perform(multi_, &running);
-    int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi_, &left))
-      if (msg->msg == CURLMSG_DONE) OnTransferDone(msg->easy_handle, msg->data.result);
-    if (!toCheck_.empty()) checker_->Submit(std::move(toCheck_));
-    toCheck_.clear();
+    DriveTransfers();
     StartTransfers();
     UpdateFigures();
-    int timeout = 1000;
-    if (!backoff_.empty())
-      timeout = std::clamp(TickDiff(backoff_.begin()->first, platform::TickCount()), 0, timeout);
-    curl_multi_poll(multi_, nullptr, 0, timeout, nullptr);
+    watch_.Wait(WaitMs(), ready_);
   }
   // Orderly end: running transfers stop (their partial files stay for a
   // later resume), verified downloads are still stored and answered, every
@@ -149,6 +144,44 @@ int DownloadEngine::Run() {
   }
   UpdateFigures();
   return 0;
+}
+
+int DownloadEngine::OnSocket(CURL*, curl_socket_t socket, int what, void* self, void*) {
+  static_cast<DownloadEngine*>(self)->watch_.Watch(socket, what);
+  return 0;
+}
+
+int DownloadEngine::OnTimer(CURLM*, long timeoutMs, void* self) {
+  auto* engine = static_cast<DownloadEngine*>(self);
+  engine->timerArmed_ = timeoutMs >= 0;
+  if (timeoutMs >= 0) engine->timerDue_ = platform::TickCount() + static_cast<uint32_t>(std::min(timeoutMs, 3600000L));
+  return 0;
+}
+
+// Lets libcurl act on the sockets found ready and on its timer, then takes
+// the transfers that ended.
+void DownloadEngine::DriveTransfers() {
+  int running = 0;
+  for (const SocketWatch::Ready& r : ready_) curl_multi_socket_action(multi_, r.fd, r.flags, &running);
+  ready_.clear();
+  if (timerArmed_ && TickDiff(platform::TickCount(), timerDue_) >= 0) {
+    timerArmed_ = false;
+    curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+  }
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi_, &left))
+    if (msg->msg == CURLMSG_DONE) OnTransferDone(msg->easy_handle, msg->data.result);
+  if (!toCheck_.empty()) checker_->Submit(std::move(toCheck_));
+  toCheck_.clear();
+}
+
+// Until libcurl's timer or the next retry is due, at most a second.
+int DownloadEngine::WaitMs() const {
+  const uint32_t now = platform::TickCount();
+  int timeout = 1000;
+  if (timerArmed_) timeout = std::clamp(TickDiff(timerDue_, now), 0, timeout);
+  if (!backoff_.empty()) timeout = std::clamp(TickDiff(backoff_.begin()->first, now), 0, timeout);
+  return timeout;
 }
 
 void DownloadEngine::TakeCommands() {

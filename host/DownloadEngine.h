@@ -1,4 +1,5 @@
-// The download engine: one thread running a libcurl multi handle with up to
+// The download engine: one thread driving a libcurl multi handle (by socket
+// events, see SocketWatch) with up to
 // MaxParallel transfers (connections are kept alive and reused between
 // transfers), retries with doubling back-off for transient failures, resume
 // of large files from their ".part" file, an optional bandwidth limit shared
@@ -23,6 +24,7 @@
 #include "host/JobBook.h"
 #include "host/Outbox.h"
 #include "host/ShareStateBlock.h"
+#include "host/SocketWatch.h"
 #include "host/StoreLink.h"
 #include "host/StoreWriter.h"
 #include "host/Transfer.h"
@@ -61,6 +63,10 @@ class DownloadEngine {
 
  private:
   int Run();
+  static int OnSocket(CURL* easy, curl_socket_t socket, int what, void* self, void* socketData);
+  static int OnTimer(CURLM* multi, long timeoutMs, void* self);
+  void DriveTransfers();
+  int WaitMs() const;
   void TakeCommands();
   std::vector<int32_t> StoredSizes(const std::vector<EngineCommand>& commands);
   // `storedSize`: the size of the file in the store, -1 when absent.
@@ -89,6 +95,10 @@ class DownloadEngine {
   Outbox& outbox_;
   const Logger& log_;
   CURLM* multi_ = nullptr;
+  SocketWatch watch_;
+  std::vector<SocketWatch::Ready> ready_;
+  bool timerArmed_ = false;  // libcurl wants curl_multi_socket_action(CURL_SOCKET_TIMEOUT) at timerDue_
+  uint32_t timerDue_ = 0;
   std::unique_ptr<StoreWriter> writer_;
   std::unique_ptr<DigestChecker> checker_;
   std::unique_ptr<platform::Thread> thread_;

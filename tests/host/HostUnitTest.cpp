@@ -1,6 +1,8 @@
 // The host's start order of downloads, its downloading-file table and the
 // routing of downloads by their digest.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "host/DigestChecker.h"
 #include "host/DownloadTable.h"
 #include "host/JobBook.h"
+#include "host/SocketWatch.h"
 #include "host/StoreQueue.h"
 #include "platform/FileVersion.h"
 #include "support/TempDir.h"
@@ -194,6 +197,41 @@ TEST(StoreQueue, RoundsShareFilesAndGatherInMemoryItems) {
   EXPECT_EQ(queue.pendingBytes(), 0);
   queue.Stop();
   EXPECT_FALSE(queue.TakeRound(round, limits, bytes));
+}
+
+TEST(SocketWatch, ReportsWatchedSocketsAndWakes) {
+  SocketWatch watch;
+  ASSERT_TRUE(watch.valid());
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  std::vector<SocketWatch::Ready> ready;
+  watch.Watch(pair[0], CURL_POLL_INOUT);
+  watch.Wait(0, ready);
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].fd, pair[0]);
+  EXPECT_EQ(ready[0].flags, CURL_CSELECT_OUT);  // writable, nothing to read yet
+
+  ready.clear();
+  watch.Watch(pair[0], CURL_POLL_IN);  // a change of interest, not a second entry
+  ASSERT_EQ(write(pair[1], "x", 1), 1);
+  watch.Wait(1000, ready);
+  ASSERT_EQ(ready.size(), 1u);
+  EXPECT_EQ(ready[0].flags, CURL_CSELECT_IN);
+
+  ready.clear();
+  watch.Watch(pair[0], CURL_POLL_REMOVE);
+  watch.Wake();
+  watch.Wait(5000, ready);  // returns at once, for the wake-up only
+  EXPECT_TRUE(ready.empty());
+
+  // A socket closed while still watched is dropped instead of being
+  // reported (or polled) again and again.
+  watch.Watch(pair[0], CURL_POLL_IN);
+  close(pair[0]);
+  watch.Wait(0, ready);
+  watch.Wait(0, ready);
+  EXPECT_TRUE(ready.empty());
+  close(pair[1]);
 }
 
 TEST(DigestChecker, RoutesEachDownloadByItsDigest) {
