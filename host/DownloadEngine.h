@@ -1,11 +1,11 @@
-// The download engine: one thread driving a libcurl multi handle (by socket
-// events, see SocketWatch) with up to
-// MaxParallel transfers (connections are kept alive and reused between
-// transfers), retries with doubling back-off for transient failures, resume
-// of large files from their ".part" file, an optional bandwidth limit shared
-// by the running transfers, and the size check; the MD5 is checked on the
-// digest checker's threads, which hand matching downloads to the store
-// writer. Each request gets one CMD_SYNC_RETURN.
+// The download engine: one thread driving a libcurl multi handle by socket
+// events (SocketWatch) with up to MaxParallel transfers (connections are kept
+// alive and reused between transfers), retries with doubling back-off for
+// transient failures, resume of large files from their ".part" file, an
+// optional bandwidth limit shared by the running transfers, and the size
+// check; the MD5 is checked on the digest checker's threads, which hand
+// matching downloads to the store writer. Each request gets one
+// CMD_SYNC_RETURN.
 #pragma once
 
 #include <curl/curl.h>
