@@ -101,16 +101,14 @@ bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes
 
 // A read transaction: everything read until End sees one snapshot.
 bool EntryReader::Begin() {
-  int rc = begin_.Step();
-  begin_.Reset();
+  const int rc = begin_.Run();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   return false;
 }
 
 void EntryReader::End() {
-  int rc = commit_.Step();
-  commit_.Reset();
+  const int rc = commit_.Run();
   if (rc != SQLITE_DONE) db_.Exec("ROLLBACK");
 }
 

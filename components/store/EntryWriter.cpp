@@ -95,16 +95,14 @@ bool EntryWriter::IsOpen() {
 }
 
 bool EntryWriter::Begin() {
-  int rc = begin_.Step();
-  begin_.Reset();
+  const int rc = begin_.Run();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   return false;
 }
 
 bool EntryWriter::Commit() {
-  int rc = commit_.Step();
-  commit_.Reset();
+  const int rc = commit_.Run();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   Rollback();
@@ -113,8 +111,7 @@ bool EntryWriter::Commit() {
 
 void EntryWriter::Rollback() {
   if (sqlite3_get_autocommit(db_.get())) return;  // SQLite already rolled back
-  rollback_.Step();
-  rollback_.Reset();
+  rollback_.Run();
 }
 
 bool EntryWriter::CollectFileOf(const char* name, std::vector<std::string>& tokens) {

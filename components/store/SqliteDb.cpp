@@ -36,6 +36,12 @@ const char* Statement::ColumnText(int index) const {
   return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
 }
 
+int Statement::Run() {
+  const int rc = Step();
+  Reset();
+  return rc;
+}
+
 void Statement::Reset() {
   if (stmt_ != nullptr) {
     sqlite3_reset(stmt_);

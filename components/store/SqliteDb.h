@@ -27,6 +27,8 @@ class Statement {
   // The bytes must stay alive until the statement is reset.
   int BindBlob(int index, const void* data, uint32_t size);
   int Step();
+  // Steps once and resets: for statements without rows (BEGIN, COMMIT).
+  int Run();
   int64_t ColumnInt64(int index) const;
   const char* ColumnText(int index) const;
   void Reset();
