@@ -35,8 +35,8 @@ void SocketWatch::Wake() {
 }
 
 void SocketWatch::Wait(int timeoutMs, std::vector<Ready>& ready) {
-  std::vector<pollfd> fds;
-  fds.reserve(watched_.size() + 1);
+  std::vector<pollfd>& fds = fds_;
+  fds.clear();
   fds.push_back({wake_, POLLIN, 0});
   for (const auto& w : watched_) fds.push_back({w.first, w.second, 0});
   if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include <utility>
 #include <vector>
@@ -39,6 +40,7 @@ class SocketWatch {
  private:
   int wake_ = -1;
   std::vector<std::pair<curl_socket_t, short>> watched_;  // socket, poll events
+  std::vector<pollfd> fds_;                               // Wait's, kept for its memory
 };
 
 }  // namespace udra::host
