@@ -21,7 +21,7 @@ constexpr uint32_t kLingerMs = 1;
 }  // namespace
 
 DigestChecker::DigestChecker(int threads, StoreWriter& writer, std::function<void(StoreWriter::Results)> failed)
-    : threadCount_(threads < 1 ? 1 : threads), writer_(writer), failed_(std::move(failed)) {}
+    : threadCount_(threads < 1 ? 1 : threads), writer_(writer), failed_(std::move(failed)), queue_(kMd5Lanes) {}
 
 DigestChecker::~DigestChecker() { Stop(); }
 
@@ -44,7 +44,7 @@ int DigestChecker::Run() {
   // and each hands its matching ones on at once.
   std::vector<StoreItem> round;
   int64_t bytes = 0;
-  const RoundLimits limits{static_cast<size_t>(threadCount_), kMd5Lanes, kLingerMs, kMaxRound, INT64_MAX};
+  const RoundLimits limits{static_cast<size_t>(threadCount_), kLingerMs, kMaxRound, INT64_MAX};
   while (queue_.TakeRound(round, limits, bytes)) {
     std::vector<StoreItem> matched;
     StoreWriter::Results mismatched;

@@ -13,15 +13,19 @@ int64_t MemoryBytes(const StoreItem& item) { return static_cast<int64_t>(item.da
 void StoreQueue::Push(std::vector<StoreItem> items) {
   if (items.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
+  const bool wasEmpty = queue_.empty();
   for (StoreItem& item : items) {
     pendingBytes_ += MemoryBytes(item);
     queue_.push_back(std::move(item));
   }
-  // One item needs one worker; waking them all would only make them race.
+  // The first items need one worker (which may wait for more); once a
+  // round's worth waits, every worker may take a share.
   if (queue_.size() == 1)
     cv_.notify_one();
-  else
+  else if (queue_.size() >= gather_)
     cv_.notify_all();
+  else if (wasEmpty)
+    cv_.notify_one();
 }
 
 bool StoreQueue::TakeRound(std::vector<StoreItem>& round, const RoundLimits& limits, int64_t& bytes) {
@@ -31,9 +35,9 @@ bool StoreQueue::TakeRound(std::vector<StoreItem>& round, const RoundLimits& lim
   for (;;) {
     cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
     if (queue_.empty()) return false;
-    if (queue_.size() < limits.gather && limits.lingerMs > 0 && !stop_) {
+    if (queue_.size() < gather_ && limits.lingerMs > 0 && !stop_) {
       cv_.wait_for(lock, std::chrono::milliseconds(limits.lingerMs),
-                   [&] { return stop_ || queue_.size() >= limits.gather; });
+                   [&] { return stop_ || queue_.size() >= gather_; });
     }
     if (!queue_.empty()) break;  // else another worker took them meanwhile
   }
@@ -41,7 +45,7 @@ bool StoreQueue::TakeRound(std::vector<StoreItem>& round, const RoundLimits& lim
   size_t inMemory = 0;
   while (!queue_.empty() && round.size() < limits.maxItems && bytes < limits.maxBytes) {
     // Partial files are shared out evenly; in-memory items are gathered.
-    const bool gathered = queue_.front().filePath.empty() && inMemory < limits.gather;
+    const bool gathered = queue_.front().filePath.empty() && inMemory < gather_;
     if (round.size() >= share && !gathered) break;
     inMemory += queue_.front().filePath.empty() ? 1 : 0;
     bytes += MemoryBytes(queue_.front());

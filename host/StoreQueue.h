@@ -40,12 +40,11 @@ struct StoreResult {
 };
 
 // How much one worker takes at a time: 1/`shareOf` of the items waiting
-// (at least one), but at least `gather` in-memory items when that many come
-// within `lingerMs` of the first, at most `maxItems`, and no more once
-// `maxBytes` of memory bytes are taken.
+// (at least one), but at least the queue's `gather` in-memory items when
+// that many come within `lingerMs` of the first, at most `maxItems`, and no
+// more once `maxBytes` of memory bytes are taken.
 struct RoundLimits {
   size_t shareOf = 1;
-  size_t gather = 1;
   uint32_t lingerMs = 0;
   size_t maxItems = SIZE_MAX;
   int64_t maxBytes = INT64_MAX;
@@ -56,6 +55,11 @@ struct RoundLimits {
 // so that the download thread can hold back while too much waits.
 class StoreQueue {
  public:
+  // `gather`: the in-memory items a worker would rather take together. The
+  // workers are woken when items arrive in an empty queue and when that
+  // many wait, not for every item in between.
+  explicit StoreQueue(size_t gather = 1) : gather_(gather < 1 ? 1 : gather) {}
+
   void Push(std::vector<StoreItem> items);
   // Waits for items, then takes a round of them (at least one). False (and
   // nothing taken) once the queue is stopped and empty. `bytes` gets the
@@ -74,6 +78,7 @@ class StoreQueue {
  private:
   mutable std::mutex mu_;
   std::condition_variable cv_;
+  const size_t gather_;
   std::deque<StoreItem> queue_;
   int64_t pendingBytes_ = 0;
   bool stop_ = false;

@@ -38,7 +38,7 @@ int StoreWriter::Run() {
       if (store_.isOpen()) store_.store()->Checkpoint();
       wroteSinceCheckpoint_ = false;
     }
-    if (!queue_.TakeRound(batch, RoundLimits{1, 1, 0, kBatchEntries, kBatchBytes}, bytes)) return 0;
+    if (!queue_.TakeRound(batch, RoundLimits{1, 0, kBatchEntries, kBatchBytes}, bytes)) return 0;
     Results results;
     WriteBatch(batch, results);
     wroteSinceCheckpoint_ = true;

@@ -169,8 +169,8 @@ TEST(StoreQueue, RoundsShareFilesAndGatherInMemoryItems) {
     for (const StoreItem& item : round) n += item.filePath.empty() ? 0 : 1;
     return n;
   };
-  StoreQueue queue;
-  const RoundLimits limits{2, 8, 1, 256, INT64_MAX};
+  StoreQueue queue(8);
+  const RoundLimits limits{2, 1, 256, INT64_MAX};
   std::vector<StoreItem> round;
   int64_t bytes = 0;
 
