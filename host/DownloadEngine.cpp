@@ -15,9 +15,6 @@ namespace {
 // New transfers wait while this much verified data waits for the store.
 constexpr int64_t kMaxStoreBacklog = 128 << 20;
 constexpr uint32_t kMaxBackoffMs = 30000;
-// Rounds of starting and driving transfers in one turn of the loop, so that
-// commands are still taken often.
-constexpr int kMaxDriveTurns = 4;
 constexpr const char kUserAgent[] = "UDRAHostApp/1.0.0.1";
 
 bool IsHexDigest(const std::string& text) {
@@ -125,13 +122,8 @@ int DownloadEngine::Run() {
     TakeCommands();
     TakeStoreResults();
     PromoteDueRetries();
-    // Transfers that take the place of ended ones are started at once (their
-    // timer is due) rather than after another turn through poll.
-    for (int turn = 0; turn < kMaxDriveTurns; ++turn) {
-      StartTransfers();
-      DriveTransfers();
-      if (!timerArmed_ || TickDiff(timerDue_, platform::TickCount()) > 0) break;
-    }
+    StartTransfers();
+    DriveTransfers();
     StartTransfers();
     UpdateFigures();
     watch_.Wait(WaitMs(), ready_);
