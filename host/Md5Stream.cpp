@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include "util/Md5.h"
+
 namespace udra::host {
 
 Md5Stream::Md5Stream() : ctx_(EVP_MD_CTX_new()) { Reset(); }
@@ -19,14 +21,7 @@ std::string Md5Stream::FinalHex() {
   unsigned int length = 0;
   const bool ok = ok_ && EVP_DigestFinal_ex(ctx_, digest, &length) == 1 && length == 16;
   Reset();
-  if (!ok) return std::string();
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += kHex[digest[i] >> 4];
-    out += kHex[digest[i] & 15];
-  }
-  return out;
+  return ok ? Md5::ToHex(digest) : std::string();
 }
 
 }  // namespace udra::host

@@ -61,7 +61,7 @@ bool EntryReader::Lookup(const char* name, EntryRef& ref) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     switch (LookupRow(name, ref)) {
       case Found::kYes:
-        if (ref.file.empty() || files_.Holds(ref.file, static_cast<uint32_t>(ref.size))) return true;
+        if (Intact(ref)) return true;
         break;
       case Found::kNo:
         errors_.Fail(kZavErrNotFound);
@@ -84,8 +84,7 @@ bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes
     EntryRef ref;
     switch (LookupRow(names[i], ref)) {
       case Found::kYes:
-        // A large entry whose file is gone counts as absent, as for Lookup.
-        if (ref.file.empty() || files_.Holds(ref.file, static_cast<uint32_t>(ref.size))) sizes[i] = ref.size;
+        if (Intact(ref)) sizes[i] = ref.size;  // else absent, as for Lookup
         break;
       case Found::kNo:
         break;
@@ -97,6 +96,12 @@ bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes
   End();
   if (!ok) std::fill(sizes, sizes + count, -1);
   return ok;
+}
+
+// A large entry's file is there in full: one lost in a crash, cut short or
+// removed by hand makes its entry count as absent.
+bool EntryReader::Intact(const EntryRef& ref) {
+  return ref.file.empty() || files_.Holds(ref.file, static_cast<uint32_t>(ref.size));
 }
 
 // A read transaction: everything read until End sees one snapshot.

@@ -49,6 +49,7 @@ class EntryReader {
   ZavErrorCode Prepare();
   enum class Found { kYes, kNo, kFailed };
   Found LookupRow(const char* name, EntryRef& ref);
+  bool Intact(const EntryRef& ref);
   bool Begin();
   void End();
   bool Copy(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t count);
