@@ -9,6 +9,7 @@
 
 #include "EntryEncoder.h"
 #include "Publisher.h"
+#include "Report.h"
 #include "Terminal.h"
 #include "codec/Lzma86Api.h"
 
@@ -20,8 +21,10 @@ const char kUsage[] =
     "usage: udra-publish SRC OUT [options]\n"
     "       udra-publish --wrap-lzma86 IN OUT\n"
     "\n"
-    "Writes every file below SRC in stored form to OUT/URLFOLDER/name and the\n"
-    "catalogue OUT/FileList.dat.\n"
+    "Writes every file below SRC in stored form to OUT/URLFOLDER/name, the\n"
+    "version's catalogue OUT/URLFOLDER/FileList.dat and, last, OUT/FileList.dat.\n"
+    "When OUT already holds a version, files and packages it stores unchanged\n"
+    "are linked from it; the new version needs a URL folder of its own.\n"
     "\n"
     "options:\n"
     "  --url-folder DIR   folder on the download server (default: none)\n"
@@ -31,6 +34,9 @@ const char kUsage[] =
     "  --filter MODE      x86 branch filter: none (default), x86 or auto\n"
     "                     (auto keeps the smaller result per file)\n"
     "  --quiet            no progress display\n"
+    "  --prune            afterwards remove the files below OUT that neither the new\n"
+    "                     nor the previous catalogue names\n"
+    "  --json             print the summary as one JSON object\n"
     "  --wrap-lzma86 IN OUT  write the LZMA86 stream IN as a stored entry OUT\n";
 
 int Fail(const std::string& message) {
@@ -91,6 +97,7 @@ int main(int argc, char** argv) {
   }
 
   PublishOptions options;
+  bool json = false;
   options.progress = udra::publish::StderrIsTerminal();
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -106,6 +113,10 @@ int main(int argc, char** argv) {
       if (!ParseFilter(args[++i], options.encoder.filterMode)) return Fail("bad --filter");
     } else if (a == "--quiet") {
       options.progress = false;
+    } else if (a == "--prune") {
+      options.prune = true;
+    } else if (a == "--json") {
+      json = true;
     } else if (!a.empty() && a[0] == '-') {
       return Fail("unknown or incomplete option " + a + "\n" + kUsage);
     } else {
@@ -118,10 +129,13 @@ int main(int argc, char** argv) {
 
   udra::publish::Publisher publisher(options);
   std::string error;
-  if (!publisher.Run(error)) return Fail(error);
-  const auto& s = publisher.Stats();
-  std::printf("%zu files, %zu folders, %zu packages: %llu bytes stored as %llu bytes\n", s.files,
-              s.folders, s.packages, static_cast<unsigned long long>(s.inputBytes),
-              static_cast<unsigned long long>(s.outputBytes));
-  return 0;
+  const bool ok = publisher.Run(error);
+  // A failed prune comes after the new version is in place: say what it did.
+  if (ok || publisher.Stats().pruned) {
+    if (json)
+      udra::publish::PrintJson(stdout, publisher.Stats());
+    else
+      udra::publish::PrintText(stdout, publisher.Stats());
+  }
+  return ok ? 0 : Fail(error);
 }

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <limits>
 #include <system_error>
+#include <unordered_set>
 
+#include "DurableFile.h"
 #include "PackageWriter.h"
 #include "Progress.h"
 #include "platform/CodePage.h"
@@ -19,7 +21,6 @@ namespace {
 constexpr uint64_t kMaxFileSize = uint64_t(std::numeric_limits<int32_t>::max());
 // Catalogue lookups treat keys of 256 bytes or more as absent.
 constexpr size_t kMaxKeyLength = 255;
-constexpr char kPackageSuffix[] = ".pack";  // 5 characters: readers cut them off
 
 bool ReadBytes(const fs::path& path, std::vector<uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
@@ -74,11 +75,6 @@ const char* NameProblem(const std::string& name) {
   return nullptr;
 }
 
-std::string ToSlashes(std::string s) {
-  std::replace(s.begin(), s.end(), '\\', '/');
-  return s;
-}
-
 bool IsBelow(const std::string& key, const std::string& folder) {
   return key.size() > folder.size() + 1 && key.compare(0, folder.size(), folder) == 0 &&
          key[folder.size()] == '\\';
@@ -86,11 +82,15 @@ bool IsBelow(const std::string& key, const std::string& folder) {
 
 }  // namespace
 
-Publisher::Publisher(PublishOptions options) : options_(std::move(options)) {}
+Publisher::Publisher(PublishOptions options)
+    : options_(std::move(options)), tree_(options_.output) {}
 
 bool Publisher::Run(std::string& error) {
   try {
-    if (!CheckOptions(error) || !Scan(error) || !AssignPackages(error)) return false;
+    if (!CheckOptions(error) || !Scan(error) || !AssignPackages(error) ||
+        !previous_.Load(fs::path(options_.output) / kFileList, error) || !CheckLayout(error)) {
+      return false;
+    }
     uint64_t total = 0;
     size_t files = 0;
     for (const Item& item : items_) {
@@ -105,7 +105,10 @@ bool Publisher::Run(std::string& error) {
     for (size_t i = 0; ok && i < packages_.size(); ++i) ok = PublishPackage(i, error);
     progress.Finish();
     progress_ = nullptr;
-    return ok && WriteFileList(error);
+    if (!ok) return false;
+    CountRemoved();
+    if (!WriteFileList(error)) return false;
+    return !options_.prune || PruneTree(error);
   } catch (const std::exception& e) {
     progress_ = nullptr;
     error = e.what();
@@ -147,6 +150,7 @@ bool Publisher::CheckOptions(std::string& error) {
       return false;
     }
   }
+  stats_.urlFolder = urlFolderUtf8_;
   return true;
 }
 
@@ -290,19 +294,31 @@ bool Publisher::PublishFiles(std::string& error) {
       error = "file larger than 2 GiB: " + item.relative;
       return false;
     }
-    if (!EncodeEntry(options_.encoder, data, stored, error)) {
-      error += ": " + item.relative;
+    line.size = int64_t(data.size());
+    line.digest = Md5::HexDigest(data.data(), data.size());
+    const PreviousDownload* old = previous_.Find(item.key);
+    bool reused = false;
+    if (old != nullptr && !old->package && old->size == line.size && old->digest == line.digest &&
+        !TryReuse(*old, item.relative, reused, error)) {
       return false;
     }
-    if (!WriteOutput(item.relative, stored, error)) return false;
-    line.size = int64_t(data.size());
-    line.packedSize = int64_t(stored.size());
-    line.digest = Md5::HexDigest(data.data(), data.size());
-    line.packedDigest = Md5::HexDigest(stored.data(), stored.size());
+    if (reused) {
+      line.packedSize = old->packedSize;
+      line.packedDigest = old->packedDigest;
+    } else {
+      if (!EncodeEntry(options_.encoder, data, stored, error)) {
+        error += ": " + item.relative;
+        return false;
+      }
+      if (!WriteOutput(item.relative, stored, error)) return false;
+      line.packedSize = int64_t(stored.size());
+      line.packedDigest = Md5::HexDigest(stored.data(), stored.size());
+    }
+    CountDownload(item.key, StoredPath(item.relative), reused, uint64_t(line.packedSize));
     lines_.push_back(std::move(line));
     ++stats_.files;
     stats_.inputBytes += data.size();
-    stats_.outputBytes += stored.size();
+    stats_.outputBytes += uint64_t(lines_.back().packedSize);
     Advance(item);
   }
   return true;
@@ -310,6 +326,12 @@ bool Publisher::PublishFiles(std::string& error) {
 
 bool Publisher::PublishPackage(size_t index, std::string& error) {
   Package& package = packages_[index];
+  const PreviousDownload* old = previous_.Find(package.name);
+  if (old != nullptr && old->package) {
+    bool reused = false;
+    if (!ReusePackage(index, *old, reused, error)) return false;
+    if (reused) return true;
+  }
   PackageWriter writer;
   std::vector<CatalogueLine> members;
   for (const Item& item : items_) {
@@ -359,37 +381,88 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
   }
   ++stats_.packages;
   stats_.outputBytes += container.size();
+  CountDownload(package.name, StoredPath(package.relative + kPackageSuffix), false,
+                container.size());
+  return true;
+}
+
+// A package is unchanged when it has exactly the previous package's members
+// (names compared byte for byte: they are written into the container) with
+// the same sizes and digests. The members are read here only to compare; a
+// changed package is read again while it is encoded.
+bool Publisher::ReusePackage(size_t index, const PreviousDownload& old, bool& reused,
+                             std::string& error) {
+  reused = false;
+  Package& package = packages_[index];
+  std::vector<CatalogueLine> members;
+  std::vector<const Item*> memberItems;
+  for (const Item& item : items_) {
+    if (item.package != int(index) || item.folder) continue;
+    std::vector<uint8_t> data;
+    if (!ReadBytes(item.path, data)) {
+      error = "cannot read " + item.relative;
+      return false;
+    }
+    const auto found = old.members.find(item.key);
+    if (found == old.members.end() || found->second.size != int64_t(data.size())) return true;
+    CatalogueLine line;
+    line.name = item.key;
+    line.size = int64_t(data.size());
+    line.digest = Md5::HexDigest(data.data(), data.size());
+    if (line.digest != found->second.digest) return true;
+    members.push_back(std::move(line));
+    memberItems.push_back(&item);
+  }
+  if (members.size() != old.members.size()) return true;
+  const std::string path = package.relative + kPackageSuffix;
+  const bool ok = TryReuse(old, path, reused, error);
+  if (!ok || !reused) return ok;
+  package.packedSize = old.packedSize;
+  package.packedDigest = old.packedDigest;
+  for (CatalogueLine& line : members) {
+    line.packedSize = package.packedSize;
+    line.packedDigest = package.packedDigest;
+    line.urlFolder = urlFolderKey_;
+    line.packageName = package.name;
+    stats_.inputBytes += uint64_t(line.size);
+    lines_.push_back(std::move(line));
+  }
+  for (const Item* item : memberItems) Advance(*item);
+  stats_.files += members.size();
+  ++stats_.packages;
+  stats_.outputBytes += uint64_t(package.packedSize);
+  CountDownload(package.name, StoredPath(path), true, uint64_t(package.packedSize));
   return true;
 }
 
 bool Publisher::WriteOutput(const std::string& relativeUtf8, const std::vector<uint8_t>& data,
                             std::string& error) {
-  fs::path path(options_.output);
-  if (!urlFolderUtf8_.empty()) path /= urlFolderUtf8_;
-  path /= ToSlashes(relativeUtf8);
-  std::error_code ec;
-  fs::create_directories(path.parent_path(), ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-  if (!out || (out.close(), !out)) {
-    error = "cannot write " + path.string();
-    return false;
-  }
-  return true;
+  return tree_.Write(StoredPath(relativeUtf8), data, false, error);
 }
 
+// The stored files reach the disk first, then the version's own catalogue
+// copy, then OUT/FileList.dat replaces the previous one in one rename: a
+// publish stopped at any point leaves the previous catalogue and everything
+// it names in place.
 bool Publisher::WriteFileList(std::string& error) {
   std::sort(lines_.begin(), lines_.end(),
             [](const CatalogueLine& a, const CatalogueLine& b) { return KeyLess(a.name, b.name); });
   std::string text;
   for (const CatalogueLine& line : lines_) text += FormatLine(line);
-  const fs::path path = fs::path(options_.output) / "FileList.dat";
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
   std::error_code ec;
   fs::create_directories(options_.output, ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(text.data(), std::streamsize(text.size()));
-  if (!out || (out.close(), !out)) {
-    error = "cannot write " + path.string();
+  if (!tree_.Flush(error)) return false;
+  if (!urlFolderUtf8_.empty()) {
+    if (!tree_.Write(StoredPath(kFileList), bytes, true, error)) return false;
+    if (!FlushFolder(fs::path(options_.output) / urlFolderUtf8_)) {
+      error = "cannot flush folder " + urlFolderUtf8_;
+      return false;
+    }
+  }
+  if (!tree_.Write(kFileList, bytes, true, error)) return false;
+  if (!FlushFolder(options_.output)) {
+    error = "cannot flush folder " + options_.output;
     return false;
   }
   return true;
