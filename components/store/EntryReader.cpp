@@ -1,6 +1,7 @@
 #include "components/store/EntryReader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 
@@ -14,6 +15,12 @@ ZavErrorCode EntryReader::Open(const std::string& databasePath, const std::strin
   int rc = db_.Open(databasePath, SQLITE_OPEN_READWRITE);
   if (rc == SQLITE_OK) rc = ConfigureConnection(db_);
   ZavErrorCode code = rc == SQLITE_OK ? VerifySchema(db_, rc) : LoadFailureOf(rc);
+  if (code == kZavErrVersion) {
+    // A store of the previous format keeps its entries: it is brought up to
+    // date in place (their digests become unknown), never rebuilt.
+    rc = MigrateSchema(db_);
+    code = rc == SQLITE_OK ? VerifySchema(db_, rc) : LoadFailureOf(rc);
+  }
   if (code == kZavOk) code = Prepare();
   if (code == kZavOk && db_.Exec("PRAGMA query_only=1") != SQLITE_OK) code = kZavErrIo;
   if (code != kZavOk) {
@@ -31,6 +38,10 @@ ZavErrorCode EntryReader::Prepare() {
   if (rc == SQLITE_OK) rc = byName_.Prepare(db, "SELECT id, size, file FROM entries WHERE name = ?1");
   if (rc == SQLITE_OK) rc = byId_.Prepare(db, "SELECT size, file FROM entries WHERE id = ?1 AND name = ?2");
   if (rc == SQLITE_OK) rc = count_.Prepare(db, "SELECT count(*) FROM entries");
+  if (rc == SQLITE_OK) rc = digestOf_.Prepare(db, "SELECT digest FROM digests WHERE name = ?1");
+  if (rc == SQLITE_OK) {
+    rc = digestPage_.Prepare(db, "SELECT name, digest FROM digests WHERE name > ?1 ORDER BY name LIMIT ?2");
+  }
   if (rc == SQLITE_OK) {
     rc = page_.Prepare(db, "SELECT name, size FROM entries WHERE name > ?1 ORDER BY name LIMIT ?2");
   }
@@ -43,7 +54,7 @@ void EntryReader::Close() {
 }
 
 void EntryReader::CloseLocked() {
-  for (Statement* s : {&begin_, &commit_, &byName_, &byId_, &count_, &page_}) s->Finalize();
+  for (Statement* s : {&begin_, &commit_, &byName_, &byId_, &count_, &page_, &digestOf_, &digestPage_}) s->Finalize();
   db_.Close();
 }
 
@@ -96,6 +107,70 @@ bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes
   End();
   if (!ok) std::fill(sizes, sizes + count, -1);
   return ok;
+}
+
+bool EntryReader::Digests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests) {
+  std::fill(sizes, sizes + count, -1);
+  if (digests) std::fill(digests, digests + count, ZavDigestText{});
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen() || !Begin()) return false;
+  bool ok = true;
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    if (names[i] == nullptr) continue;
+    EntryRef ref;
+    const Found found = LookupRow(names[i], ref);
+    if (found == Found::kFailed) ok = false;
+    if (found != Found::kYes || !Intact(ref)) continue;
+    sizes[i] = ref.size;
+    if (digests && !DigestOf(names[i], digests[i])) ok = false;
+  }
+  End();
+  if (!ok) {
+    std::fill(sizes, sizes + count, -1);
+    if (digests) std::fill(digests, digests + count, ZavDigestText{});
+  }
+  return ok;
+}
+
+bool EntryReader::DigestOf(const char* name, ZavDigestText& digest) {
+  StatementScope scope(digestOf_);
+  digestOf_.BindText(1, name);
+  const int rc = digestOf_.Step();
+  if (rc == SQLITE_DONE) return true;
+  if (rc != SQLITE_ROW) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  // A digest that is not one reads as unknown: the entry is then checked by
+  // its bytes, which is what an unknown digest means.
+  const char* text = digestOf_.ColumnText(0);
+  if (IsDigestText(text)) std::memcpy(digest.text, text, kZavDigestField);
+  return true;
+}
+
+bool EntryReader::DigestPage(const std::string& after, size_t limit,
+                             std::vector<std::pair<std::string, std::string>>& out) {
+  out.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  StatementScope scope(digestPage_);
+  digestPage_.BindText(1, after.c_str());
+  digestPage_.BindInt64(2, static_cast<int64_t>(limit));
+  int rc;
+  while ((rc = digestPage_.Step()) == SQLITE_ROW) {
+    const char* name = digestPage_.ColumnText(0);
+    const char* digest = digestPage_.ColumnText(1);
+    if (name == nullptr) {
+      errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
+      return false;
+    }
+    out.emplace_back(name, IsDigestText(digest) ? digest : "");
+  }
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  return true;
 }
 
 // A large entry's file is there in full: one lost in a crash, cut short or

@@ -11,6 +11,7 @@
 #include "components/store/ErrorState.h"
 #include "components/store/HandleTable.h"
 #include "components/store/SqliteDb.h"
+#include "core/IZavDigests.h"
 
 namespace udra::store {
 
@@ -34,6 +35,12 @@ class EntryReader {
   // The sizes of `count` entries from one snapshot, -1 for each absent one
   // (and for a null name); false, with every size -1, on failure.
   bool Sizes(const char* const* names, uint32_t count, int32_t* sizes);
+  // Sizes as Sizes, and the digest each entry records ("" when unknown);
+  // `digests` may be null.
+  bool Digests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests);
+  // Up to `limit` (name, digest) pairs of entries with a recorded digest
+  // whose names sort after `after`; a damaged digest reads as "".
+  bool DigestPage(const std::string& after, size_t limit, std::vector<std::pair<std::string, std::string>>& out);
   // Copies the entry `ref` names, provided it is still the same entry. With
   // `whole` the entry must fit into `capacity` and is copied entirely;
   // otherwise up to `capacity` bytes from `offset`.
@@ -50,6 +57,7 @@ class EntryReader {
   enum class Found { kYes, kNo, kFailed };
   Found LookupRow(const char* name, EntryRef& ref);
   bool Intact(const EntryRef& ref);
+  bool DigestOf(const char* name, ZavDigestText& digest);
   bool Begin();
   void End();
   bool Copy(const EntryRef& ref, uint32_t offset, void* buffer, uint32_t count);
@@ -59,7 +67,7 @@ class EntryReader {
   std::mutex mutex_;
   Database db_;
   EntryFiles files_;
-  Statement begin_, commit_, byName_, byId_, count_, page_;
+  Statement begin_, commit_, byName_, byId_, count_, page_, digestOf_, digestPage_;
 };
 
 }  // namespace udra::store

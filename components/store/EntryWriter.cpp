@@ -38,6 +38,16 @@ class ScopeExit {
   bool active_ = true;
 };
 
+// The stored form of a digest: upper-case, empty for none.
+std::string DigestOf(const char* digest) {
+  std::string text;
+  if (!IsDigestText(digest)) return text;
+  text.assign(digest, 32);
+  for (char& c : text)
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
 }  // namespace
 
 struct EntryWriter::Source {
@@ -67,6 +77,9 @@ ZavErrorCode EntryWriter::Open(const std::string& databasePath, const std::strin
   if (rc == SQLITE_OK) rc = remove_.Prepare(db, "DELETE FROM entries WHERE name = ?1");
   if (rc == SQLITE_OK) rc = fileOf_.Prepare(db, "SELECT file FROM entries WHERE name = ?1 AND file IS NOT NULL");
   if (rc == SQLITE_OK) rc = fileUsed_.Prepare(db, "SELECT 1 FROM entries WHERE file = ?1");
+  if (rc == SQLITE_OK) rc = setDigest_.Prepare(db, "INSERT OR REPLACE INTO digests(name, digest) VALUES(?1, ?2)");
+  if (rc == SQLITE_OK) rc = clearDigest_.Prepare(db, "DELETE FROM digests WHERE name = ?1");
+  if (rc == SQLITE_OK) rc = sizeOf_.Prepare(db, "SELECT size FROM entries WHERE name = ?1");
   if (rc != SQLITE_OK) {
     errors_.FailSqlite(rc);
     CloseLocked();
@@ -84,7 +97,9 @@ void EntryWriter::Close() {
 }
 
 void EntryWriter::CloseLocked() {
-  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_, &fileOf_, &fileUsed_}) s->Finalize();
+  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_, &fileOf_, &fileUsed_, &setDigest_,
+                       &clearDigest_, &sizeOf_})
+    s->Finalize();
   db_.Close();
 }
 
@@ -136,6 +151,19 @@ bool EntryWriter::InsertRow(const Pending& entry, std::vector<std::string>& repl
   insert_.BindText(3, entry.token.empty() ? nullptr : entry.token.c_str());
   int rc = insert_.BindBlob(4, entry.token.empty() ? entry.data : nullptr, entry.token.empty() ? entry.size : 0);
   if (rc == SQLITE_OK) rc = insert_.Step();
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
+  }
+  return WriteDigest(entry.name, entry.digest);
+}
+
+bool EntryWriter::WriteDigest(const char* name, const std::string& digest) {
+  Statement& statement = digest.empty() ? clearDigest_ : setDigest_;
+  StatementScope scope(statement);
+  statement.BindText(1, name);
+  if (!digest.empty()) statement.BindText(2, digest.c_str());
+  const int rc = statement.Step();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   return false;
@@ -160,14 +188,14 @@ void EntryWriter::Discard(const std::vector<Pending>& pending) {
   }
 }
 
-bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
+bool EntryWriter::Put(const ZavDigestEntry* entries, uint32_t count) {
   if (count > 0 && entries == nullptr) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
   // Check everything first so a bad element changes nothing.
   for (uint32_t i = 0; i < count; ++i) {
-    const ZavEntryData& e = entries[i];
+    const ZavDigestEntry& e = entries[i];
     if (!IsValidName(e.name) || e.size > kMaxEntrySize || (e.size > 0 && e.data == nullptr)) {
       errors_.Fail(kZavErrArgument);
       return false;
@@ -179,7 +207,7 @@ bool EntryWriter::Put(const ZavEntryData* entries, uint32_t count) {
   std::vector<Pending> pending;
   pending.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    pending.push_back({entries[i].name, entries[i].data, entries[i].size, std::string()});
+    pending.push_back({entries[i].name, entries[i].data, entries[i].size, std::string(), DigestOf(entries[i].digest)});
     if (entries[i].size < kExternalMinSize) continue;
     const std::string token = EntryFiles::NewToken();
     ZavErrorCode code = files_.WriteNew(token, entries[i].data, entries[i].size);
@@ -218,17 +246,21 @@ bool EntryWriter::ReadSmallSource(Source& source, std::vector<char>& bytes) {
   return false;
 }
 
-bool EntryWriter::PutFromFile(const char* name, const char* filePath) { return PutFile(name, filePath, false); }
+bool EntryWriter::PutFromFile(const char* name, const char* filePath) {
+  return PutFile(name, filePath, false, nullptr);
+}
 
-bool EntryWriter::MoveFromFile(const char* name, const char* filePath) { return PutFile(name, filePath, true); }
+bool EntryWriter::MoveFromFile(const char* name, const char* filePath, const char* digest) {
+  return PutFile(name, filePath, true, digest);
+}
 
-bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver) {
+bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver, const char* digest) {
   Source source;
   if (!OpenSource(name, filePath, source)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen()) return false;
   std::vector<char> bytes;
-  std::vector<Pending> pending{{name, nullptr, source.size, std::string()}};
+  std::vector<Pending> pending{{name, nullptr, source.size, std::string(), DigestOf(digest)}};
   bool moved = false;
   if (source.size < kExternalMinSize) {
     if (!ReadSmallSource(source, bytes)) return false;
@@ -251,27 +283,59 @@ bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver)
   return true;
 }
 
-bool EntryWriter::Remove(const char* name) {
-  if (!IsValidName(name)) {
+bool EntryWriter::Remove(const char* const* names, uint32_t count) {
+  if (count > 0 && names == nullptr) {
+    errors_.Fail(kZavErrArgument);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsOpen()) return false;
+  if (count == 0) return true;
+  if (!Begin()) return false;
+  ScopeExit abort([this] { Rollback(); });
+  std::vector<std::string> removed;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!IsValidName(names[i])) continue;
+    if (!CollectFileOf(names[i], removed) || !WriteDigest(names[i], std::string())) return false;
+    StatementScope scope(remove_);
+    remove_.BindText(1, names[i]);
+    const int rc = remove_.Step();
+    if (rc != SQLITE_DONE) {
+      errors_.FailSqlite(rc);
+      return false;
+    }
+  }
+  abort.Dismiss();
+  if (!Commit()) return false;
+  for (const std::string& token : removed) files_.Remove(token);
+  return true;
+}
+
+bool EntryWriter::SetDigest(const char* name, int32_t size, const char* digest) {
+  const std::string text = DigestOf(digest);
+  if (!IsValidName(name) || text.empty()) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen() || !Begin()) return false;
   ScopeExit abort([this] { Rollback(); });
-  std::vector<std::string> removed;
-  if (!CollectFileOf(name, removed)) return false;
-  StatementScope scope(remove_);
-  remove_.BindText(1, name);
-  int rc = remove_.Step();
-  if (rc != SQLITE_DONE) {
-    errors_.FailSqlite(rc);
-    return false;
+  {
+    StatementScope scope(sizeOf_);
+    sizeOf_.BindText(1, name);
+    const int rc = sizeOf_.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      errors_.FailSqlite(rc);
+      return false;
+    }
+    if (rc == SQLITE_DONE || sizeOf_.ColumnInt64(0) != size) {
+      errors_.Fail(rc == SQLITE_DONE ? kZavErrNotFound : kZavErrChanged);
+      return false;
+    }
   }
+  if (!WriteDigest(name, text)) return false;
   abort.Dismiss();
-  if (!Commit()) return false;
-  for (const std::string& token : removed) files_.Remove(token);
-  return true;
+  return Commit();
 }
 
 bool EntryWriter::Checkpoint() {

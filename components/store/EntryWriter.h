@@ -16,6 +16,7 @@
 #include "components/store/EntryFiles.h"
 #include "components/store/ErrorState.h"
 #include "components/store/SqliteDb.h"
+#include "core/IZavDigests.h"
 
 namespace udra::store {
 
@@ -31,12 +32,16 @@ class EntryWriter {
   ZavErrorCode Open(const std::string& databasePath, const std::string& filesFolder);
   void Close();
 
-  bool Put(const ZavEntryData* entries, uint32_t count);
+  // Each write records the entry's digest, or none when `digest` is null (a
+  // replaced entry's old digest never survives it).
+  bool Put(const ZavDigestEntry* entries, uint32_t count);
   bool PutFromFile(const char* name, const char* filePath);
   // As PutFromFile, but a large file is moved into the store rather than
   // copied; on success `filePath` is gone, on failure it is left in place.
-  bool MoveFromFile(const char* name, const char* filePath);
-  bool Remove(const char* name);
+  bool MoveFromFile(const char* name, const char* filePath, const char* digest);
+  bool Remove(const char* const* names, uint32_t count);
+  // Records `digest` for the entry `name` if it still holds `size` bytes.
+  bool SetDigest(const char* name, int32_t size, const char* digest);
   bool Checkpoint();
   // Deletes the files of large entries that no row names and whose writer
   // is gone.
@@ -50,6 +55,7 @@ class EntryWriter {
     const void* data;
     uint32_t size;
     std::string token;
+    std::string digest;  // upper-case, empty when unknown
   };
   // A source file opened for PutFromFile or MoveFromFile.
   struct Source;
@@ -64,11 +70,13 @@ class EntryWriter {
   // files are the caller's to remove.
   bool CommitEntries(const std::vector<Pending>& pending);
   bool InsertRow(const Pending& entry, std::vector<std::string>& replaced);
+  // Records or clears the digest row of `name` inside the open transaction.
+  bool WriteDigest(const char* name, const std::string& digest);
   // Adds the file of the entry now called `name`, if it has one.
   bool CollectFileOf(const char* name, std::vector<std::string>& tokens);
   void Discard(const std::vector<Pending>& pending);
   // PutFromFile, or with `takeOver` MoveFromFile.
-  bool PutFile(const char* name, const char* filePath, bool takeOver);
+  bool PutFile(const char* name, const char* filePath, bool takeOver, const char* digest);
   bool OpenSource(const char* name, const char* filePath, Source& source);
   bool ReadSmallSource(Source& source, std::vector<char>& bytes);
 
@@ -76,7 +84,7 @@ class EntryWriter {
   std::mutex mutex_;
   Database db_;
   EntryFiles files_;
-  Statement begin_, commit_, rollback_, insert_, remove_, fileOf_, fileUsed_;
+  Statement begin_, commit_, rollback_, insert_, remove_, fileOf_, fileUsed_, setDigest_, clearDigest_, sizeOf_;
 };
 
 }  // namespace udra::store

@@ -9,6 +9,10 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+constexpr const char kCreateDigests[] =
+    "CREATE TABLE IF NOT EXISTS digests("
+    "  name TEXT PRIMARY KEY COLLATE NOCASE,"
+    "  digest TEXT NOT NULL) WITHOUT ROWID;";
 
 }  // namespace
 
@@ -86,11 +90,31 @@ int CreateSchema(Database& db) {
       "  file TEXT,"
       "  data BLOB NOT NULL);"
       "CREATE UNIQUE INDEX entries_by_name ON entries(name);"
-      "CREATE INDEX entries_by_file ON entries(file) WHERE file IS NOT NULL;"
+      "CREATE INDEX entries_by_file ON entries(file) WHERE file IS NOT NULL;" +
+      std::string(kCreateDigests) +
       "PRAGMA application_id=" + std::to_string(kStoreApplicationId) + ";"
       "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";"
       "COMMIT;";
   rc = db.Exec(sql.c_str());
+  if (rc != SQLITE_OK) db.Exec("ROLLBACK");
+  return rc;
+}
+
+int MigrateSchema(Database& db) {
+  int rc = db.Exec("BEGIN IMMEDIATE");
+  if (rc != SQLITE_OK) return rc;
+  // Checked again inside the write transaction: another process may have
+  // migrated the store meanwhile.
+  int64_t applicationId = 0;
+  int64_t version = 0;
+  rc = db.QueryInt64("PRAGMA application_id", applicationId);
+  if (rc == SQLITE_OK) rc = db.QueryInt64("PRAGMA user_version", version);
+  if (rc == SQLITE_OK && applicationId == kStoreApplicationId && version == kStoreMigratableVersion) {
+    const std::string sql =
+        std::string(kCreateDigests) + "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";";
+    rc = db.Exec(sql.c_str());
+  }
+  if (rc == SQLITE_OK) rc = db.Exec("COMMIT");
   if (rc != SQLITE_OK) db.Exec("ROLLBACK");
   return rc;
 }
@@ -110,6 +134,10 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   sqliteResult =
       sqlite3_prepare_v2(db.get(), "SELECT id, name, size, file, data FROM entries LIMIT 0", -1, &stmt, nullptr);
   sqlite3_finalize(stmt);
+  if (sqliteResult == SQLITE_OK) {
+    sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT name, digest FROM digests LIMIT 0", -1, &stmt, nullptr);
+    sqlite3_finalize(stmt);
+  }
   if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);
 
   // The name index is small (names only) and is what every lookup descends,
@@ -118,7 +146,7 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
   // hold the first part of every entry's bytes and walking them would read a
   // large part of the store at each start.
   int64_t value = 0;
-  for (const char* sql : {"SELECT count(*) FROM entries INDEXED BY entries_by_name",
+  for (const char* sql : {"SELECT count(*) FROM entries INDEXED BY entries_by_name", "SELECT count(*) FROM digests",
                           "SELECT count(*) FROM entries INDEXED BY entries_by_file WHERE file IS NOT NULL",
                           "SELECT ifnull(max(id), 0) FROM entries", "SELECT ifnull(min(id), 0) FROM entries"}) {
     sqliteResult = db.QueryInt64(sql, value);

@@ -9,6 +9,12 @@
 // is then empty; see EntryFiles.h); a partial index lists those rows. size
 // and file come before data so that looking them up never reads the entry's
 // bytes. Row ids are never reused, so a replaced entry always has a new one.
+// A second table records the packed digest each entry was verified against:
+//   digests(name TEXT PRIMARY KEY COLLATE NOCASE, digest TEXT) WITHOUT ROWID
+// A row exists only while its entry does and is written in the same commit;
+// an entry without a row has no known digest. It is a table of its own so
+// that the digests of every entry can be read without touching the entries'
+// bytes, and so that a store of format 2 gains it without being rewritten.
 // The database header's application id marks the file as a store and its
 // user version is the format version.
 #pragma once
@@ -19,7 +25,9 @@
 namespace udra::store {
 
 constexpr int32_t kStoreApplicationId = 0x5A415631;  // "ZAV1"
-constexpr int32_t kStoreFormatVersion = 2;
+constexpr int32_t kStoreFormatVersion = 3;
+// Stores of this format are brought up to the current one when opened.
+constexpr int32_t kStoreMigratableVersion = 2;
 
 // The store's code for an SQLite result code.
 ZavErrorCode ErrorCodeOf(int sqliteResult);
@@ -38,6 +46,11 @@ int ConfigureConnection(Database& db);
 
 // Builds the empty store in a freshly created database file.
 int CreateSchema(Database& db);
+
+// Brings a store of kStoreMigratableVersion to the current format in one
+// commit, keeping every entry (their digests are then not known). Returns
+// the SQLite result code; SQLITE_OK also when there was nothing to do.
+int MigrateSchema(Database& db);
 
 // Checks a store opened for use: header marks, format version, the table's
 // shape, a walk over the name index and a probe of the table. The cost grows

@@ -14,3 +14,8 @@ ZAV_EXPORT udra::IZav* GetZAV() {
 ZAV_EXPORT void ReleaseZAV(udra::IZav* store) {
   if (store != nullptr) store->DeletingDestructor(1);
 }
+
+// The digest extension of a store from GetZAV above (the same object).
+ZAV_EXPORT udra::IZavDigests* GetZAVDigests(udra::IZav* store) {
+  return store != nullptr ? static_cast<udra::store::ZavStore*>(store) : nullptr;
+}

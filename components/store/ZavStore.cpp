@@ -14,6 +14,8 @@ namespace {
 // Entries handed to ListEntries' callback per round; no lock is held while
 // the callback runs, so it may call the store.
 constexpr size_t kListPage = 256;
+// Digests are small: a larger page keeps a listing of every entry quick.
+constexpr size_t kDigestPage = 4096;
 
 bool IsValidFolder(const char* path) {
   return path != nullptr && path[0] != '\0' && strnlen(path, 4096) < 4096;
@@ -186,18 +188,47 @@ int32_t ZavStore::GetEntrySizeByName(const char* name) {
   });
 }
 
+bool ZavStore::ValidNames(const char* const* names, uint32_t count, std::vector<const char*>& valid) {
+  if (count > 0 && names == nullptr) {
+    errors_.Fail(kZavErrArgument);
+    return false;
+  }
+  valid.assign(names, names + count);
+  for (const char*& name : valid)
+    if (!IsValidName(name)) name = nullptr;
+  return true;
+}
+
 bool ZavStore::GetEntrySizes(const char* const* names, uint32_t count, int32_t* sizes) {
   return Guarded(false, [&] {
-    if (count > 0 && (names == nullptr || sizes == nullptr)) {
-      if (sizes) std::fill(sizes, sizes + count, -1);
+    std::vector<const char*> valid;
+    if (count > 0 && sizes == nullptr) {
       errors_.Fail(kZavErrArgument);
       return false;
     }
+    if (!ValidNames(names, count, valid)) {
+      std::fill(sizes, sizes + count, -1);
+      return false;
+    }
     FollowReplacement();
-    std::vector<const char*> valid(names, names + count);
-    for (const char*& name : valid)
-      if (!IsValidName(name)) name = nullptr;
     return reader_.Sizes(valid.data(), count, sizes);
+  });
+}
+
+bool ZavStore::GetEntryDigests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests) {
+  return Guarded(false, [&] {
+    std::vector<const char*> valid;
+    if (count > 0 && sizes == nullptr) {
+      errors_.Fail(kZavErrArgument);
+      return false;
+    }
+    if (!ValidNames(names, count, valid)) {
+      std::fill(sizes, sizes + count, -1);
+      if (digests) std::fill(digests, digests + count, ZavDigestText{});
+      return false;
+    }
+    FollowReplacement();
+    return reader_.Digests(valid.data(), count, sizes, digests);
   });
 }
 
@@ -248,12 +279,27 @@ bool ZavStore::ReadByHandle(int32_t handle, uint32_t offset, void* buffer, uint3
 bool ZavStore::PutEntry(const char* name, const void* data, uint32_t size) {
   return Guarded(false, [&] {
     FollowReplacement();
-    ZavEntryData entry{name, data, size};
+    ZavDigestEntry entry{name, data, size, nullptr};
     return writer_.Put(&entry, 1);
   });
 }
 
 bool ZavStore::PutEntries(const ZavEntryData* entries, uint32_t count) {
+  return Guarded(false, [&] {
+    if (count > 0 && entries == nullptr) {
+      errors_.Fail(kZavErrArgument);
+      return false;
+    }
+    std::vector<ZavDigestEntry> withoutDigests;
+    withoutDigests.reserve(count);
+    for (uint32_t i = 0; i < count; ++i)
+      withoutDigests.push_back({entries[i].name, entries[i].data, entries[i].size, nullptr});
+    FollowReplacement();
+    return writer_.Put(withoutDigests.data(), count);
+  });
+}
+
+bool ZavStore::PutEntriesWithDigests(const ZavDigestEntry* entries, uint32_t count) {
   return Guarded(false, [&] {
     FollowReplacement();
     return writer_.Put(entries, count);
@@ -270,14 +316,38 @@ bool ZavStore::PutEntryFromFile(const char* name, const char* filePath) {
 bool ZavStore::MoveEntryFromFile(const char* name, const char* filePath) {
   return Guarded(false, [&] {
     FollowReplacement();
-    return writer_.MoveFromFile(name, filePath);
+    return writer_.MoveFromFile(name, filePath, nullptr);
+  });
+}
+
+bool ZavStore::MoveEntryFromFileWithDigest(const char* name, const char* filePath, const char* digest) {
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.MoveFromFile(name, filePath, digest);
   });
 }
 
 bool ZavStore::RemoveEntry(const char* name) {
   return Guarded(false, [&] {
+    if (!CheckName(name)) return false;
     FollowReplacement();
-    return writer_.Remove(name);
+    return writer_.Remove(&name, 1);
+  });
+}
+
+bool ZavStore::RemoveEntries(const char* const* names, uint32_t count) {
+  return Guarded(false, [&] {
+    std::vector<const char*> valid;
+    if (!ValidNames(names, count, valid)) return false;
+    FollowReplacement();
+    return writer_.Remove(valid.data(), count);
+  });
+}
+
+bool ZavStore::SetEntryDigest(const char* name, int32_t size, const char* digest) {
+  return Guarded(false, [&] {
+    FollowReplacement();
+    return writer_.SetDigest(name, size, digest);
   });
 }
 
@@ -311,6 +381,31 @@ int32_t ZavStore::ListLocked(ZavListCallback callback, void* context) {
       if (!callback(context, entry.first.c_str(), entry.second)) return visited;
     }
     if (page.size() < kListPage) return visited;
+    after = page.back().first;
+  }
+}
+
+int32_t ZavStore::ListDigests(ZavDigestCallback callback, void* context) {
+  return Guarded(-1, [&] { return ListDigestsLocked(callback, context); });
+}
+
+int32_t ZavStore::ListDigestsLocked(ZavDigestCallback callback, void* context) {
+  if (callback == nullptr) {
+    errors_.Fail(kZavErrArgument);
+    return -1;
+  }
+  FollowReplacement();
+  int32_t visited = 0;
+  std::string after;
+  std::vector<std::pair<std::string, std::string>> page;
+  for (;;) {
+    if (!reader_.DigestPage(after, kDigestPage, page)) return -1;
+    for (const auto& row : page) {
+      if (row.second.empty()) continue;  // damaged: counts as not known
+      if (visited < INT32_MAX) ++visited;
+      if (!callback(context, row.first.c_str(), row.second.c_str())) return visited;
+    }
+    if (page.size() < kDigestPage) return visited;
     after = page.back().first;
   }
 }

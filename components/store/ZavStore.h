@@ -7,9 +7,13 @@
 // Create, Load and Close take both. When another process rebuilds the store
 // (a new database file under the same name), the next operation reopens it,
 // so nothing is written into the replaced file where no one would read it.
+//
+// The same object is the store's digest extension (IZavDigests.h), handed out
+// by the export GetZAVDigests.
 #pragma once
 
 #include <mutex>
+#include <vector>
 
 #include "components/store/EntryReader.h"
 #include "components/store/EntryWriter.h"
@@ -17,10 +21,11 @@
 #include "components/store/HandleTable.h"
 #include "components/store/StoreFiles.h"
 #include "core/IZav.h"
+#include "core/IZavDigests.h"
 
 namespace udra::store {
 
-class ZavStore final : public IZav {
+class ZavStore final : public IZav, public IZavDigests {
  public:
   ZavStore();
   ~ZavStore();
@@ -51,6 +56,15 @@ class ZavStore final : public IZav {
   bool Reserved21() override { return false; }
   int32_t GetErrorCode(int32_t which) override;
 
+  // IZavDigests
+  int32_t GetVersion() override { return kZavDigestsVersion; }
+  bool PutEntriesWithDigests(const ZavDigestEntry* entries, uint32_t count) override;
+  bool MoveEntryFromFileWithDigest(const char* name, const char* filePath, const char* digest) override;
+  bool GetEntryDigests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests) override;
+  int32_t ListDigests(ZavDigestCallback callback, void* context) override;
+  bool SetEntryDigest(const char* name, int32_t size, const char* digest) override;
+  bool RemoveEntries(const char* const* names, uint32_t count) override;
+
  private:
   // Runs one operation; an exception (only an allocation failure can raise
   // one) becomes the operation's failure result, never the caller's problem.
@@ -70,6 +84,10 @@ class ZavStore final : public IZav {
   bool CreateLocked(const char* path, int32_t flag, uint32_t reservedSize);
   bool LoadLocked(const char* path);
   int32_t ListLocked(ZavListCallback callback, void* context);
+  int32_t ListDigestsLocked(ZavDigestCallback callback, void* context);
+  // The valid names of `names`, the others null; false when the array is
+  // missing.
+  bool ValidNames(const char* const* names, uint32_t count, std::vector<const char*>& valid);
   bool OpenExisting(const StorePaths& paths);
   // Reopens the store when another process rebuilt it since it was opened.
   void FollowReplacement();
