@@ -22,6 +22,10 @@ bool ArchiveStore::LoadModule(const std::string& folder) {
 bool ArchiveStore::AcquireStore() {
   auto get = reinterpret_cast<GetZavFn>(platform::ModuleSymbol(module_, kGetZavExport));
   zav_ = get ? get() : nullptr;
+  auto extension = reinterpret_cast<GetZavDigestsFn>(platform::ModuleSymbol(module_, kGetZavDigestsExport));
+  ext_ = zav_ && extension ? extension(zav_) : nullptr;
+  // An extension of another version has other slots: it is not used.
+  if (ext_ && ext_->GetVersion() != kZavDigestsVersion) ext_ = nullptr;
   return zav_ != nullptr;
 }
 
@@ -32,6 +36,7 @@ bool ArchiveStore::CloseAndRelease() {
     auto release = reinterpret_cast<ReleaseZavFn>(platform::ModuleSymbol(module_, kReleaseZavExport));
     if (release) release(zav_);
     zav_ = nullptr;
+    ext_ = nullptr;
   }
   platform::FreeModule(module_);
   module_ = nullptr;
@@ -46,6 +51,43 @@ int32_t ArchiveStore::GetEntrySize(int32_t handle) { return zav_ ? zav_->GetEntr
 
 bool ArchiveStore::ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) {
   return zav_ && zav_->ReadEntry(handle, buffer, inoutSize);
+}
+
+}  // namespace udra
+
+namespace udra {
+
+bool ArchiveStore::ListDigests(void (*visit)(void* context, const char* name, const char* digest), void* context) {
+  if (!ext_) return false;
+  struct Forward {
+    void (*visit)(void*, const char*, const char*);
+    void* context;
+  } forward{visit, context};
+  return ext_->ListDigests(
+             [](void* c, const char* name, const char* digest) {
+               auto* f = static_cast<Forward*>(c);
+               f->visit(f->context, name, digest);
+               return true;
+             },
+             &forward) >= 0;
+}
+
+bool ArchiveStore::RemoveEntries(const std::vector<std::string>& names) {
+  if (!ext_) return false;
+  std::vector<const char*> pointers;
+  pointers.reserve(names.size());
+  for (const std::string& name : names) pointers.push_back(name.c_str());
+  return ext_->RemoveEntries(pointers.data(), uint32_t(pointers.size()));
+}
+
+bool ArchiveStore::SetEntryDigest(const std::string& name, int32_t size, const std::string& digest) {
+  if (!ext_) return false;
+  const char* names[1] = {name.c_str()};
+  int32_t sizes[1] = {-1};
+  ZavDigestText known[1];
+  if (!ext_->GetEntryDigests(names, 1, sizes, known) || sizes[0] != size) return false;
+  if (known[0].text[0] != '\0') return true;
+  return ext_->SetEntryDigest(name.c_str(), size, digest.c_str());
 }
 
 }  // namespace udra

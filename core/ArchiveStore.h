@@ -1,18 +1,21 @@
 // The archive store as the manager uses it: "ZAV.dll" loaded from the
 // library's folder, the store object it hands out, and the reads the content
-// decoder needs.
+// decoder needs, and the store's digest extension when it has one.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/IZav.h"
+#include "core/IZavDigests.h"
 #include "platform/Module.h"
 #include "resources/ContentDecoder.h"
+#include "resources/EntryChecks.h"
 
 namespace udra {
 
-class ArchiveStore : public IEntryReader {
+class ArchiveStore : public IEntryReader, public IEntryDigests {
  public:
   ArchiveStore() = default;
   ~ArchiveStore() override;
@@ -22,6 +25,7 @@ class ArchiveStore : public IEntryReader {
   // Loads "ZAV.dll" from `folder`; false when it cannot be loaded.
   bool LoadModule(const std::string& folder);
   // Gets the store object from the module's GetZAV; false when there is none.
+  // Its digest extension is taken too when the module exports GetZAVDigests.
   bool AcquireStore();
   // Closes the store, gives the object back to ReleaseZAV and frees the
   // module. False, with everything kept, when the store refuses to close.
@@ -29,6 +33,8 @@ class ArchiveStore : public IEntryReader {
 
   bool moduleLoaded() const { return module_ != nullptr; }
   IZav* zav() const { return zav_; }
+  // The store's digest operations, null for a store without the extension.
+  IEntryDigests* digests() { return ext_ ? this : nullptr; }
 
   bool HasEntry(const std::string& name) const { return zav_ && zav_->HasEntry(name.c_str()); }
 
@@ -37,9 +43,16 @@ class ArchiveStore : public IEntryReader {
   int32_t GetEntrySize(int32_t handle) override;
   bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) override;
 
+  // IEntryDigests
+  bool ListDigests(void (*visit)(void* context, const char* name, const char* digest), void* context) override;
+  bool RemoveEntries(const std::vector<std::string>& names) override;
+  // Writes only when the store does not know the entry's digest yet.
+  bool SetEntryDigest(const std::string& name, int32_t size, const std::string& digest) override;
+
  private:
   platform::ModuleHandle module_ = nullptr;
   IZav* zav_ = nullptr;
+  IZavDigests* ext_ = nullptr;
 };
 
 }  // namespace udra

@@ -7,6 +7,7 @@
 #include "hostlink/ClientGuid.h"
 #include "hostlink/PipeMsg.h"
 #include "platform/FileVersion.h"
+#include "util/Md5.h"
 #include "util/Paths.h"
 
 namespace udra {
@@ -14,7 +15,7 @@ namespace udra {
 ResourceManager::ResourceManager()
     : m_log("ResourceManager"),
       m_files(m_lock, m_fileList, m_useRecord, *this,
-              [this](const std::string& name) { return m_store.HasEntry(name); },
+              [this](const std::string& name) { return HoldsEntry(name); },
               [this](const std::string& key, int32_t size) { return LoadContent(key, size); }),
       m_syncs(m_lock, m_fileList, m_useRecord, *this, m_log, SyncLinks{
                   [this](const PipeMsg& msg) { return SendMsg(msg); },
@@ -55,11 +56,62 @@ std::string ResourceManager::ReadHostVersion() {
   return text;
 }
 
+bool ResourceManager::HoldsEntry(const std::string& name) const {
+  return !m_entryChecks.IsBad(name) && m_store.HasEntry(name);
+}
+
+// With a store that records digests, an entry's stored bytes are checked
+// against the catalogue before they are first served in a session (a package
+// once for all its members); an entry that fails any check is dropped from
+// the store so that the next sync fetches it again.
 DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t catalogSize) {
   const EntryDecoder decode = [](const char* data, int32_t length, char** out, int32_t* inoutSize) {
     return length > 0 && DecodeEntry(GetLzmaCodec(), data, uint32_t(length), out, inoutSize);
   };
-  return DecodeContent(m_store, decode, key, m_fileList.packageName(key), catalogSize);
+  const std::string packageName = m_fileList.packageName(key);
+  if (!m_entryChecks.enabled()) return DecodeContent(m_store, decode, key, packageName, catalogSize);
+
+  const std::string name = packageName.empty() ? key : packageName;
+  std::string expected;
+  m_fileList.packedDigest(key, expected);
+  std::string found;
+  uint32_t storedSize = 0;
+  StoredCheck check;
+  if (!m_entryChecks.IsVerified(name)) {
+    check = [&](const char* data, uint32_t size) {
+      found = Md5::HexDigest(data, size);
+      storedSize = size;
+      return SameDigest(found, expected);
+    };
+  }
+  DecodedContent content = DecodeContent(m_store, decode, key, packageName, catalogSize, check);
+  if (content.damaged) {
+    const bool removed = m_entryChecks.Drop(name);
+    if (!found.empty() && !SameDigest(found, expected)) {
+      m_log.Format(Logger::E, "ResourceManager::ReadOpenFile() %s: stored entry %s has MD5 %s, the catalogue %s; %s",
+                   key.c_str(), name.c_str(), found.c_str(), expected.c_str(),
+                   removed ? "removed from the store" : "not removed, counts as missing");
+    } else {
+      m_log.Format(Logger::E, "ResourceManager::ReadOpenFile() %s: stored entry %s does not decode to the catalogued file; %s",
+                   key.c_str(), name.c_str(), removed ? "removed from the store" : "not removed, counts as missing");
+    }
+  } else if (!found.empty()) {
+    m_entryChecks.MarkVerified(name);
+    m_entryChecks.RecordDigest(name, int32_t(storedSize), found);
+  }
+  return content;
+}
+
+void ResourceManager::ReconcileStore() {
+  m_entryChecks.Attach(m_store.digests());
+  if (!m_entryChecks.enabled()) return;
+  const ReconcileResult r = m_entryChecks.Reconcile(m_fileList);
+  if (!r.listed) {
+    m_log.Write(Logger::E, "ResourceManager::ReconcileStore() the store's digests could not be read");
+    return;
+  }
+  m_log.Format(Logger::T, "ResourceManager::ReconcileStore() %u entries checked, %u of another version, %u removed",
+               unsigned(r.checked), unsigned(r.stale), unsigned(r.removed));
 }
 
 void ResourceManager::DeletingDestructor(unsigned int flags) {
@@ -97,7 +149,7 @@ bool ResourceManager::SetSyncPriority(int32_t syncId, int32_t priority) {
 }
 
 bool ResourceManager::BytesDone(const std::string& name, int32_t& bytes) {
-  const StoredSizes store{[this](const std::string& n) { return m_store.HasEntry(n); },
+  const StoredSizes store{[this](const std::string& n) { return HoldsEntry(n); },
                           [this](const std::string& n) {
                             return m_store.zav() ? m_store.zav()->GetEntrySizeByName(n.c_str()) : -1;
                           }};

@@ -18,6 +18,7 @@
 #include "log/Logger.h"
 #include "platform/Process.h"
 #include "platform/Sync.h"
+#include "resources/EntryChecks.h"
 #include "resources/FileList.h"
 #include "resources/FileOperations.h"
 #include "resources/Syncs.h"
@@ -98,6 +99,11 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   void PostInitResult(uintptr_t result);
   bool BytesDone(const std::string& name, int32_t& bytes);
   DecodedContent LoadContent(const std::string& key, int32_t catalogSize);
+  // Whether the store holds a download name that is neither stale nor damaged.
+  bool HoldsEntry(const std::string& name) const;
+  // Follows the catalogue just loaded: removes the store's entries of another
+  // content version (only with a store that records digests).
+  void ReconcileStore();
   void SendQosReportIfDue();
 
   Logger m_log;
@@ -108,6 +114,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   int32_t m_lastErrorCode = 0;
   UseRecord m_useRecord;
   ArchiveStore m_store;
+  EntryChecks m_entryChecks;
   FileOperations m_files;
   UDRAClient m_udraClient;
   Syncs m_syncs;

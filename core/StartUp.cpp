@@ -126,6 +126,7 @@ bool ResourceManager::FinishInitialize() {
     PostInitResult(0);
     return false;
   }
+  ReconcileStore();
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() check m_sharedSpaces");
   bool opened = false;
@@ -157,6 +158,7 @@ bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
     return false;
   }
+  ReconcileStore();
   return true;
 }
 
@@ -236,6 +238,7 @@ bool ResourceManager::Uninitialize() {
   m_fileList.clear();
   m_files.ReleaseAll();
   m_udraShareState.Close();
+  m_entryChecks.Reset();
   if (!m_store.CloseAndRelease()) return false;
   if (m_wnd) {
     platform::KillWindowTimer(m_wnd, kHostProbeTimer);

@@ -12,9 +12,13 @@ void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t w
       const PipeMsg* record = PipeMsgOfParam(wParam);
       if (!record) return;
       switch (PipeMsgCmd(*record)) {
-        case CMD_SYNC_RETURN:
+        case CMD_SYNC_RETURN: {
+          // A completed download replaced whatever was known of the old entry.
+          const SyncReturnFields fields = ReadSyncReturn(*record);
+          if (fields.ok) m_entryChecks.Forget(fields.name);
           m_syncs.OnSyncReturn(*record);
           break;
+        }
         case CMD_HOST_VALUES:
           m_hostValue1 = ReadInt32At(*record, 6);
           m_hostValue2 = ReadInt32At(*record, 10);

@@ -221,7 +221,10 @@ void DownloadEngine::TakeCommands() {
 
 // The store's sizes of the files the sync commands ask for, -1 for those it
 // does not hold (or when it cannot be read), looked up together: one read
-// of the store per round instead of one per file.
+// of the store per round instead of one per file. With a store that records
+// digests, an entry counts only when it was stored with the digest asked
+// for: one of another content version, or of unknown digest, is downloaded
+// again and replaced.
 std::vector<int32_t> DownloadEngine::StoredSizes(const std::vector<EngineCommand>& commands) {
   std::vector<int32_t> sizes(commands.size(), -1);
   std::vector<const char*> names(commands.size(), nullptr);
@@ -233,8 +236,18 @@ std::vector<int32_t> DownloadEngine::StoredSizes(const std::vector<EngineCommand
       any = true;
     }
   }
-  if (any && store_.Reopen())
-    store_.store()->GetEntrySizes(names.data(), static_cast<uint32_t>(names.size()), sizes.data());
+  if (!any || !store_.Reopen()) return sizes;
+  const uint32_t count = static_cast<uint32_t>(names.size());
+  IZavDigests* digests = store_.digests();
+  if (!digests) {
+    store_.store()->GetEntrySizes(names.data(), count, sizes.data());
+    return sizes;
+  }
+  std::vector<ZavDigestText> recorded(names.size());
+  digests->GetEntryDigests(names.data(), count, sizes.data(), recorded.data());
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (sizes[i] >= 0 && Upper(commands[i].sync.packedDigest) != recorded[i].text) sizes[i] = -1;
+  }
   return sizes;
 }
 

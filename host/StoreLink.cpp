@@ -20,6 +20,9 @@ bool StoreLink::Load(const std::string& folder, uint32_t reservedSize) {
   if (!get || !release_) return false;
   zav_ = get();
   if (!zav_) return false;
+  auto extension = reinterpret_cast<GetZavDigestsFn>(platform::ModuleSymbol(module_, kGetZavDigestsExport));
+  digests_ = extension ? extension(zav_) : nullptr;
+  if (digests_ && digests_->GetVersion() != kZavDigestsVersion) digests_ = nullptr;
   storeFolder_ = JoinPath(folder, kZavFolderName);
   reservedSize_ = reservedSize;
   Reopen();

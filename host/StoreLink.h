@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/IZav.h"
+#include "core/IZavDigests.h"
 #include "platform/Module.h"
 
 namespace udra::host {
@@ -27,12 +28,16 @@ class StoreLink {
   bool Reopen();
   bool isOpen() const { return open_; }
   IZav* store() const { return zav_; }
+  // The store's digest extension; null for a store without one, which then
+  // gets no digests and is asked for sizes only.
+  IZavDigests* digests() const { return digests_; }
   const std::string& storeFolder() const { return storeFolder_; }
 
  private:
   platform::ModuleHandle module_ = nullptr;
   ReleaseZavFn release_ = nullptr;
   IZav* zav_ = nullptr;
+  IZavDigests* digests_ = nullptr;
   std::mutex openMu_;  // Reopen runs on the engine's and the store writer's threads
   std::atomic<bool> open_{false};
   std::string storeFolder_;

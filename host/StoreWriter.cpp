@@ -63,10 +63,18 @@ void StoreWriter::WriteBatch(std::vector<StoreItem>& batch, Results& results) {
   if (memoryItems.empty()) return;
   bool together = false;
   if (memoryItems.size() > 1 && store_.Reopen()) {
-    std::vector<ZavEntryData> entries;
-    for (const StoreItem* item : memoryItems)
-      entries.push_back({item->name.c_str(), item->data.data(), static_cast<uint32_t>(item->data.size())});
-    together = store_.store()->PutEntries(entries.data(), static_cast<uint32_t>(entries.size()));
+    if (IZavDigests* digests = store_.digests()) {
+      std::vector<ZavDigestEntry> entries;
+      for (const StoreItem* item : memoryItems)
+        entries.push_back({item->name.c_str(), item->data.data(), static_cast<uint32_t>(item->data.size()),
+                           item->digest.c_str()});
+      together = digests->PutEntriesWithDigests(entries.data(), static_cast<uint32_t>(entries.size()));
+    } else {
+      std::vector<ZavEntryData> entries;
+      for (const StoreItem* item : memoryItems)
+        entries.push_back({item->name.c_str(), item->data.data(), static_cast<uint32_t>(item->data.size())});
+      together = store_.store()->PutEntries(entries.data(), static_cast<uint32_t>(entries.size()));
+    }
   }
   for (const StoreItem* item : memoryItems)
     results.push_back(together ? StoreResult::Stored(item->key) : WriteOne(*item));
@@ -78,11 +86,21 @@ StoreResult StoreWriter::WriteOne(const StoreItem& item) {
     result.storeError = LastError();
     return result;
   }
+  // Every entry records the digest it was verified against, when the store
+  // can record it.
   IZav* zav = store_.store();
-  if (item.filePath.empty())
-    result.ok = zav->PutEntry(item.name.c_str(), item.data.data(), static_cast<uint32_t>(item.data.size()));
-  else
+  IZavDigests* digests = store_.digests();
+  const uint32_t size = static_cast<uint32_t>(item.data.size());
+  if (item.filePath.empty() && digests) {
+    const ZavDigestEntry entry{item.name.c_str(), item.data.data(), size, item.digest.c_str()};
+    result.ok = digests->PutEntriesWithDigests(&entry, 1);
+  } else if (item.filePath.empty()) {
+    result.ok = zav->PutEntry(item.name.c_str(), item.data.data(), size);
+  } else if (digests) {
+    result.ok = digests->MoveEntryFromFileWithDigest(item.name.c_str(), item.filePath.c_str(), item.digest.c_str());
+  } else {
     result.ok = zav->MoveEntryFromFile(item.name.c_str(), item.filePath.c_str());
+  }
   if (!result.ok) result.storeError = LastError();
   return result;
 }

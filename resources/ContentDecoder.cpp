@@ -11,6 +11,12 @@ namespace {
 
 DecodedContent Failed() { return DecodedContent{}; }
 
+DecodedContent Damaged() {
+  DecodedContent content;
+  content.damaged = true;
+  return content;
+}
+
 DecodedContent Empty() {
   DecodedContent content;
   content.outcome = DecodedContent::Outcome::Empty;
@@ -20,7 +26,7 @@ DecodedContent Empty() {
 }  // namespace
 
 DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, std::string_view key,
-                             std::string_view packageName, int32_t catalogSize) {
+                             std::string_view packageName, int32_t catalogSize, const StoredCheck& check) {
   if (catalogSize < 0 || !decode) return Failed();
   const bool packaged = !packageName.empty();
   const std::string fetchName(packaged ? packageName : key);
@@ -38,15 +44,16 @@ DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, st
   if (!store.ReadEntry(handle, stored.get(), &delivered) || delivered != uint32_t(storedSize)) {
     return Failed();
   }
+  if (check && !check(stored.get(), uint32_t(storedSize))) return Damaged();
 
   const char* entryData = stored.get();
   int32_t entryLength = storedSize;
   std::unique_ptr<char[]> memberCopy;
   if (packaged) {
     PackageDirectory directory;
-    if (!directory.Parse(reinterpret_cast<const uint8_t*>(stored.get()), size_t(storedSize))) return Failed();
+    if (!directory.Parse(reinterpret_cast<const uint8_t*>(stored.get()), size_t(storedSize))) return Damaged();
     PackageMember member;
-    if (!directory.Find(PackageMemberName(packageName, key), member)) return Failed();
+    if (!directory.Find(PackageMemberName(packageName, key), member)) return Damaged();
     if (member.size == 0) return Empty();
     memberCopy.reset(new (std::nothrow) char[size_t(member.size)]);
     if (!memberCopy) return Failed();
@@ -60,7 +67,7 @@ DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, st
   int32_t decodedSize = catalogSize;
   const bool ok = decode(entryData, entryLength, &decoded, &decodedSize);
   std::unique_ptr<char[]> owned(decoded);
-  if (!ok || !owned || decodedSize != catalogSize) return Failed();
+  if (!ok || !owned || decodedSize != catalogSize) return Damaged();
 
   DecodedContent content;
   content.outcome = DecodedContent::Outcome::Bytes;

@@ -32,6 +32,11 @@ using EntryDecoder = std::function<bool(const char* data, int32_t length, char**
 struct DecodedContent {
   enum class Outcome { Bytes, Empty, Failed };
   Outcome outcome = Outcome::Failed;
+  // Set with Failed when the stored bytes were read but are not what the
+  // catalogue describes: they failed the check, the package holds no such
+  // member, they did not decode, or decoded to another length. Not set when
+  // the entry could not be read at all.
+  bool damaged = false;
   std::unique_ptr<char[]> data;  // `size` bytes when outcome is Bytes
   uint32_t size = 0;
 };
@@ -42,7 +47,13 @@ struct DecodedContent {
 // the empty outcome (the stored entry or package member has length 0), or a
 // failure. Temporary buffers are released on every path. The store handle is
 // not closed: the store's handles hold no open resources.
+// `check`, when given, is called once with the whole stored entry (the
+// package, for a packaged file) before anything of it is used; false fails
+// the decode as damaged.
+using StoredCheck = std::function<bool(const char* data, uint32_t size)>;
+
 DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, std::string_view key,
-                             std::string_view packageName, int32_t catalogSize);
+                             std::string_view packageName, int32_t catalogSize,
+                             const StoredCheck& check = StoredCheck());
 
 }  // namespace udra

@@ -74,6 +74,12 @@ class FileList {
   // not catalogued.
   std::string EncodedUrl(const std::string& urlRoot, std::string_view path) const;
 
+  // Visits every entry in key order.
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (size_t i = 0; i < records_.size(); ++i) visit(EntryAt(i));
+  }
+
   // Visits the entries below a folder in key order (see entriesBelow).
   template <typename Visit>
   void ForEachBelow(std::string_view folder, Visit visit) const {

@@ -80,14 +80,27 @@ TEST_F(HostTest, DownloadsHundredsOfFilesIntoTheStore) {
   }
   EXPECT_EQ(TableDoneBytes(install->key(), "data\\f107.bin"), 200000);
 
-  // A name the store holds is answered at once, without a request to the server.
+  // A name the store holds with the digest asked for is answered at once,
+  // without a request to the server.
   const size_t before = nginx.AccessLog().size();
-  ASSERT_TRUE(client.SendSync(2000, "DATA\\F7.BIN", nginx.Url("c/f7.bin"), 1, "00000000000000000000000000000000"));
+  ASSERT_TRUE(client.SendSync(2000, "DATA\\F7.BIN", nginx.Url("c/f7.bin"), 1, LowerCase(Md5Hex(files["Data\\f7.bin"]))));
   auto again = client.WaitReturns(1, 5000);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_TRUE(again[0].ok);
   EXPECT_EQ(again[0].reportedSize, 200000);
   EXPECT_EQ(nginx.AccessLog().size(), before);
+
+  // Stored under another digest (another content version), it is fetched
+  // again; these bytes do not match the digest asked for, so the request
+  // fails and the stored entry stays as it was.
+  ASSERT_TRUE(client.SendSync(2001, "DATA\\F7.BIN", nginx.Url("c/f7.bin"), 200000, "00000000000000000000000000000000"));
+  again = client.WaitReturns(1, 5000);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_FALSE(again[0].ok);
+  EXPECT_GT(nginx.AccessLog().size(), before);
+  std::string stored;
+  ASSERT_TRUE(store.Read("Data\\f7.bin", stored));
+  EXPECT_EQ(stored, files["Data\\f7.bin"]);
 }
 
 TEST_F(HostTest, FailuresAreAnsweredWithCodeAndKind) {
