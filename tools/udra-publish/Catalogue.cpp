@@ -1,9 +1,18 @@
 #include "Catalogue.h"
 
+#include "platform/CodePage.h"
+
 namespace udra::publish {
 namespace {
 
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool IsAscii(const std::string& s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -46,6 +55,14 @@ bool SameKey(const std::string& a, const std::string& b) {
     if (Fold(a[i]) != Fold(b[i])) return false;
   }
   return true;
+}
+
+std::string ToAnsi(const std::string& utf8) {
+  return IsAscii(utf8) ? utf8 : platform::Utf8ToAnsi(utf8);
+}
+
+std::string ToUtf8(const std::string& ansi) {
+  return IsAscii(ansi) ? ansi : platform::AnsiToUtf8(ansi);
 }
 
 }  // namespace udra::publish

@@ -32,14 +32,15 @@ bool ReadStored(const fs::path& path, std::vector<uint8_t>& out) {
 
 bool OutputTree::MakeParent(const fs::path& path, std::string& error) {
   const fs::path parent = path.parent_path();
-  if (folders_.count(parent) != 0) return true;
+  std::string key = parent.generic_string();
+  if (folders_.count(key) != 0) return true;
   std::error_code ec;
   fs::create_directories(parent, ec);
   if (ec || !fs::is_directory(parent, ec)) {
     error = "cannot create folder " + parent.string();
     return false;
   }
-  folders_.insert(parent);
+  folders_.insert(std::move(key));
   return true;
 }
 

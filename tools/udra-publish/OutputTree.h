@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -39,7 +39,7 @@ class OutputTree {
                      std::filesystem::path& temp);
 
   std::filesystem::path root_;
-  std::set<std::filesystem::path> folders_;  // known to exist
+  std::unordered_set<std::string> folders_;  // known to exist (generic form)
   unsigned counter_ = 0;
 };
 

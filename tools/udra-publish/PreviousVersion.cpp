@@ -6,7 +6,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/CodePage.h"
+#include "Catalogue.h"
 
 namespace fs = std::filesystem;
 
@@ -57,8 +57,8 @@ bool ParseDigest(std::string text, std::string& digest) {
 }
 
 std::string AnsiPath(const std::string& folder, const std::string& name) {
-  const std::string folderUtf8 = folder.empty() ? "" : platform::AnsiToUtf8(folder);
-  const std::string nameUtf8 = platform::AnsiToUtf8(name);
+  const std::string folderUtf8 = folder.empty() ? "" : ToUtf8(folder);
+  const std::string nameUtf8 = ToUtf8(name);
   if ((!folder.empty() && folderUtf8.empty()) || nameUtf8.empty()) return "";
   return JoinBelowRoot(folderUtf8, nameUtf8);
 }
@@ -155,7 +155,7 @@ bool PreviousVersion::AddLine(const std::string& line, std::string& error) {
   const std::string urlFolder = cols[5] == "/" ? "" : cols[5];
   const std::string package = cols[6] == ":" ? "" : cols[6];
   const std::string folderUtf8 =
-      JoinBelowRoot(urlFolder.empty() ? "" : platform::AnsiToUtf8(urlFolder), "");
+      JoinBelowRoot(urlFolder.empty() ? "" : ToUtf8(urlFolder), "");
   if (std::find(urlFolders_.begin(), urlFolders_.end(), folderUtf8) == urlFolders_.end()) {
     urlFolders_.push_back(folderUtf8);
   }

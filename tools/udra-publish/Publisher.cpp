@@ -10,7 +10,7 @@
 #include "DurableFile.h"
 #include "PackageWriter.h"
 #include "Progress.h"
-#include "platform/CodePage.h"
+#include "SourceReader.h"
 #include "util/Md5.h"
 
 namespace fs = std::filesystem;
@@ -21,18 +21,6 @@ namespace {
 constexpr uint64_t kMaxFileSize = uint64_t(std::numeric_limits<int32_t>::max());
 // Catalogue lookups treat keys of 256 bytes or more as absent.
 constexpr size_t kMaxKeyLength = 255;
-
-bool ReadBytes(const fs::path& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return false;
-  in.seekg(0, std::ios::beg);
-  out.resize(size_t(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(out.data()), size)) return false;
-  return true;
-}
 
 // Replaces either separator by `sep`, collapses runs and trims separators and
 // blanks at both ends.
@@ -101,8 +89,19 @@ bool Publisher::Run(std::string& error) {
     }
     Progress progress(options_.progress, total, files);
     progress_ = &progress;
+    if (previous_.Exists()) {
+      // Only a previous version makes digests worth having before encoding.
+      std::vector<fs::path> paths;
+      std::vector<uint64_t> sizes;
+      for (const Item& item : items_) {
+        paths.push_back(item.folder ? fs::path() : item.path);
+        sizes.push_back(item.size);
+      }
+      ahead_ = std::make_unique<DigestAhead>(std::move(paths), std::move(sizes), kMaxFileSize);
+    }
     bool ok = PublishFiles(error);
     for (size_t i = 0; ok && i < packages_.size(); ++i) ok = PublishPackage(i, error);
+    ahead_.reset();
     progress.Finish();
     progress_ = nullptr;
     if (!ok) return false;
@@ -110,6 +109,7 @@ bool Publisher::Run(std::string& error) {
     if (!WriteFileList(error)) return false;
     return !options_.prune || PruneTree(error);
   } catch (const std::exception& e) {
+    ahead_.reset();
     progress_ = nullptr;
     error = e.what();
     return false;
@@ -144,7 +144,7 @@ bool Publisher::CheckOptions(std::string& error) {
       error = "URL folder must not contain '.' or '..' parts";
       return false;
     }
-    urlFolderKey_ = platform::Utf8ToAnsi(urlFolderUtf8_);
+    urlFolderKey_ = ToAnsi(urlFolderUtf8_);
     if (urlFolderKey_.empty()) {
       error = "URL folder cannot be written in the ANSI code page";
       return false;
@@ -159,7 +159,9 @@ bool Publisher::Scan(std::string& error) {
   fs::recursive_directory_iterator it(sourceRoot_, fs::directory_options::none, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const fs::path& path = it->path();
-    const fs::file_status status = it->status(ec);
+    // The entry's type comes with the folder listing; only links need a look
+    // at what they point to.
+    const fs::file_status status = it->is_symlink(ec) ? it->status(ec) : it->symlink_status(ec);
     if (ec) break;
     if (fs::is_directory(status)) {
       if (it->is_symlink()) {
@@ -168,7 +170,7 @@ bool Publisher::Scan(std::string& error) {
       }
       if (!AddItem(path, true, 0, error)) return false;
     } else if (fs::is_regular_file(status)) {
-      const uint64_t size = fs::file_size(path, ec);
+      const uint64_t size = it->file_size(ec);
       if (ec) break;
       if (!AddItem(path, false, size, error)) return false;
     }
@@ -206,7 +208,7 @@ bool Publisher::AddItem(const fs::path& path, bool folder, uint64_t size, std::s
   }
   Item item;
   item.relative = relative;
-  item.key = platform::Utf8ToAnsi(relative);
+  item.key = ToAnsi(relative);
   if (item.key.empty()) {
     error = "name cannot be written in the ANSI code page: " + relative;
     return false;
@@ -271,7 +273,8 @@ void Publisher::Advance(const Item& item) {
 }
 
 bool Publisher::PublishFiles(std::string& error) {
-  for (const Item& item : items_) {
+  for (size_t index = 0; index < items_.size(); ++index) {
+    const Item& item = items_[index];
     CatalogueLine line;
     line.name = item.key;
     line.urlFolder = urlFolderKey_;
@@ -285,27 +288,26 @@ bool Publisher::PublishFiles(std::string& error) {
       continue;
     }
     if (item.package >= 0) continue;  // written with its package
-    std::vector<uint8_t> data, stored;
-    if (!ReadBytes(item.path, data)) {
-      error = "cannot read " + item.relative;
-      return false;
-    }
-    if (data.size() > kMaxFileSize) {
-      error = "file larger than 2 GiB: " + item.relative;
-      return false;
-    }
-    line.size = int64_t(data.size());
-    line.digest = Md5::HexDigest(data.data(), data.size());
     const PreviousDownload* old = previous_.Find(item.key);
     bool reused = false;
-    if (old != nullptr && !old->package && old->size == line.size && old->digest == line.digest &&
+    uint64_t size = 0;
+    if (old != nullptr && !old->package && Digested(index, size, line.digest) &&
+        old->size == int64_t(size) && old->digest == line.digest &&
         !TryReuse(*old, item.relative, reused, error)) {
       return false;
     }
     if (reused) {
+      line.size = int64_t(size);
       line.packedSize = old->packedSize;
       line.packedDigest = old->packedDigest;
     } else {
+      // The catalogue describes the bytes encoded now, whatever was hashed
+      // before.
+      std::vector<uint8_t> data, stored;
+      if (!ReadSource(item, data, error)) return false;
+      size = data.size();
+      line.size = int64_t(size);
+      line.digest = Md5::HexDigest(data.data(), data.size());
       if (!EncodeEntry(options_.encoder, data, stored, error)) {
         error += ": " + item.relative;
         return false;
@@ -317,7 +319,7 @@ bool Publisher::PublishFiles(std::string& error) {
     CountDownload(item.key, StoredPath(item.relative), reused, uint64_t(line.packedSize));
     lines_.push_back(std::move(line));
     ++stats_.files;
-    stats_.inputBytes += data.size();
+    stats_.inputBytes += size;
     stats_.outputBytes += uint64_t(lines_.back().packedSize);
     Advance(item);
   }
@@ -337,14 +339,7 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
   for (const Item& item : items_) {
     if (item.package != int(index) || item.folder) continue;
     std::vector<uint8_t> data, stored;
-    if (!ReadBytes(item.path, data)) {
-      error = "cannot read " + item.relative;
-      return false;
-    }
-    if (data.size() > kMaxFileSize) {
-      error = "file larger than 2 GiB: " + item.relative;
-      return false;
-    }
+    if (!ReadSource(item, data, error)) return false;
     if (!EncodeEntry(options_.encoder, data, stored, error)) {
       error += ": " + item.relative;
       return false;
@@ -388,28 +383,25 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
 
 // A package is unchanged when it has exactly the previous package's members
 // (names compared byte for byte: they are written into the container) with
-// the same sizes and digests. The members are read here only to compare; a
-// changed package is read again while it is encoded.
+// the same sizes and digests.
 bool Publisher::ReusePackage(size_t index, const PreviousDownload& old, bool& reused,
                              std::string& error) {
   reused = false;
   Package& package = packages_[index];
   std::vector<CatalogueLine> members;
   std::vector<const Item*> memberItems;
-  for (const Item& item : items_) {
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const Item& item = items_[i];
     if (item.package != int(index) || item.folder) continue;
-    std::vector<uint8_t> data;
-    if (!ReadBytes(item.path, data)) {
-      error = "cannot read " + item.relative;
-      return false;
-    }
     const auto found = old.members.find(item.key);
-    if (found == old.members.end() || found->second.size != int64_t(data.size())) return true;
     CatalogueLine line;
+    uint64_t size = 0;
+    if (found == old.members.end() || !Digested(i, size, line.digest) ||
+        found->second.size != int64_t(size) || found->second.digest != line.digest) {
+      return true;
+    }
     line.name = item.key;
-    line.size = int64_t(data.size());
-    line.digest = Md5::HexDigest(data.data(), data.size());
-    if (line.digest != found->second.digest) return true;
+    line.size = int64_t(size);
     members.push_back(std::move(line));
     memberItems.push_back(&item);
   }
@@ -433,6 +425,22 @@ bool Publisher::ReusePackage(size_t index, const PreviousDownload& old, bool& re
   stats_.outputBytes += uint64_t(package.packedSize);
   CountDownload(package.name, StoredPath(path), true, uint64_t(package.packedSize));
   return true;
+}
+
+bool Publisher::ReadSource(const Item& item, std::vector<uint8_t>& data, std::string& error) {
+  if (!ReadSourceFile(item.path, item.size, data)) {
+    error = "cannot read " + item.relative;
+    return false;
+  }
+  if (data.size() > kMaxFileSize) {
+    error = "file larger than 2 GiB: " + item.relative;
+    return false;
+  }
+  return true;
+}
+
+bool Publisher::Digested(size_t index, uint64_t& size, std::string& digest) {
+  return ahead_ != nullptr && ahead_->Get(index, size, digest);
 }
 
 bool Publisher::WriteOutput(const std::string& relativeUtf8, const std::vector<uint8_t>& data,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "OutputTree.h"
 #include "PreviousVersion.h"
 #include "Pruner.h"
+#include "SourceReader.h"
 
 namespace udra::publish {
 
@@ -95,6 +97,10 @@ class Publisher {
   void CountRemoved();
   bool WriteFileList(std::string& error);
   bool PruneTree(std::string& error);
+  bool ReadSource(const Item& item, std::vector<uint8_t>& data, std::string& error);
+  // The digest the hashing threads found for items_[index]; false when
+  // there is none (no previous version, or the file could not be read).
+  bool Digested(size_t index, uint64_t& size, std::string& digest);
   bool WriteOutput(const std::string& relativeUtf8, const std::vector<uint8_t>& data,
                    std::string& error);
   std::string StoredPath(const std::string& relativeUtf8) const;
@@ -110,6 +116,7 @@ class Publisher {
   std::vector<std::string> downloads_;    // folded names of the new version's downloads
   std::vector<std::string> storedPaths_;  // and their folded paths below OUT
   PreviousVersion previous_;
+  std::unique_ptr<DigestAhead> ahead_;
   OutputTree tree_;
   PublishStats stats_;
   class Progress* progress_ = nullptr;

@@ -5,7 +5,6 @@
 #include <unordered_set>
 
 #include "Publisher.h"
-#include "platform/CodePage.h"
 
 namespace fs = std::filesystem;
 
@@ -76,18 +75,16 @@ bool Publisher::TryReuse(const PreviousDownload& old, const std::string& relativ
   if (!old.consistent || old.path.empty()) {
     problem = "is not one consistent stored file in the previous catalogue";
   } else {
+    // One look: file_size fails for anything but a (linked-to) regular file.
     std::error_code ec;
-    const fs::path stored = fs::path(options_.output) / old.path;
-    const fs::file_status status = fs::symlink_status(stored, ec);
-    const bool regular = !ec && fs::is_regular_file(status);
-    const uint64_t size = regular ? fs::file_size(stored, ec) : 0;
-    if (!regular || ec || size != uint64_t(old.packedSize)) {
+    const uint64_t size = fs::file_size(fs::path(options_.output) / old.path, ec);
+    if (ec || size != uint64_t(old.packedSize)) {
       problem = "is missing or not of its catalogued size";
     }
   }
   if (problem != nullptr) {
     std::fprintf(stderr, "udra-publish: %s %s; storing it anew\n",
-                 platform::AnsiToUtf8(old.name).c_str(), problem);
+                 ToUtf8(old.name).c_str(), problem);
     ++stats_.storedAnew;
     return true;
   }
