@@ -57,16 +57,16 @@ bool ArchiveStore::ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) 
 
 namespace udra {
 
-bool ArchiveStore::ListDigests(void (*visit)(void* context, const char* name, const char* digest), void* context) {
+bool ArchiveStore::ListDigests(DigestVisit visit, void* context) {
   if (!ext_) return false;
   struct Forward {
-    void (*visit)(void*, const char*, const char*);
+    DigestVisit visit;
     void* context;
   } forward{visit, context};
   return ext_->ListDigests(
-             [](void* c, const char* name, const char* digest) {
+             [](void* c, const char* name, int32_t size, const char* digest) {
                auto* f = static_cast<Forward*>(c);
-               f->visit(f->context, name, digest);
+               f->visit(f->context, name, size, digest);
                return true;
              },
              &forward) >= 0;

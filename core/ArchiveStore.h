@@ -44,7 +44,7 @@ class ArchiveStore : public IEntryReader, public IEntryDigests {
   bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) override;
 
   // IEntryDigests
-  bool ListDigests(void (*visit)(void* context, const char* name, const char* digest), void* context) override;
+  bool ListDigests(DigestVisit visit, void* context) override;
   bool RemoveEntries(const std::vector<std::string>& names) override;
   // Writes only when the store does not know the entry's digest yet.
   bool SetEntryDigest(const std::string& name, int32_t size, const std::string& digest) override;

@@ -48,9 +48,9 @@ struct ZavDigestText {
   char text[kZavDigestField];
 };
 
-// Called by ListDigests once per entry with a known digest; return false to
-// stop early. The callback may call the store.
-typedef bool (*ZavDigestCallback)(void* context, const char* name, const char* digest);
+// Called by ListDigests once per entry with its size and digest ("" when not
+// known); return false to stop early. The callback may call the store.
+typedef bool (*ZavDigestCallback)(void* context, const char* name, int32_t size, const char* digest);
 
 class IZavDigests {
  public:
@@ -66,8 +66,8 @@ class IZavDigests {
   // the store cannot be read. `digests` may be null.
   virtual bool GetEntryDigests(const char* const* names, uint32_t count, int32_t* sizes,
                                ZavDigestText* digests) = 0;
-  // 4: calls `callback` for every entry whose digest is known, in name order
-  // (read in pages: an entry written or removed meanwhile may or may not be
+  // 4: calls `callback` for every entry, in name order, without reading the
+  // entries' bytes (read in pages: an entry written or removed meanwhile may or may not be
   // seen); the number of entries visited, -1 on failure.
   virtual int32_t ListDigests(ZavDigestCallback callback, void* context) = 0;
   // 5: records `digest` for the entry `name`, provided it still holds `size`

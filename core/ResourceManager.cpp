@@ -110,8 +110,8 @@ void ResourceManager::ReconcileStore() {
     m_log.Write(Logger::E, "ResourceManager::ReconcileStore() the store's digests could not be read");
     return;
   }
-  m_log.Format(Logger::T, "ResourceManager::ReconcileStore() %u entries checked, %u of another version, %u removed",
-               unsigned(r.checked), unsigned(r.stale), unsigned(r.removed));
+  m_log.Format(Logger::T, "ResourceManager::ReconcileStore() %u entries checked (%u of unknown digest), %u of another version, %u removed",
+               unsigned(r.checked), unsigned(r.unknown), unsigned(r.stale), unsigned(r.removed));
 }
 
 void ResourceManager::DeletingDestructor(unsigned int flags) {

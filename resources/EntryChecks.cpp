@@ -13,26 +13,9 @@ bool LessFolded(std::string_view a, std::string_view b) {
                                       [](char x, char y) { return FoldCase(x) < FoldCase(y); });
 }
 
-using PackageDigests = std::vector<std::pair<std::string_view, std::string_view>>;
-
-// Every package of the catalogue with its packed digest, sorted for lookup.
-// Members of one package follow each other in key order, so most repeats are
-// dropped before the sort.
-PackageDigests CollectPackages(const FileList& catalogue) {
-  PackageDigests packages;
-  catalogue.ForEach([&packages](const FileListEntry& e) {
-    if (e.size == -1 || e.packageName.empty()) return;
-    if (!packages.empty() && packages.back().first == e.packageName) return;
-    packages.emplace_back(e.packageName, e.packedDigest);
-  });
-  std::stable_sort(packages.begin(), packages.end(),
-                   [](const auto& a, const auto& b) { return LessFolded(a.first, b.first); });
-  return packages;
-}
-
 struct ListContext {
   const FileList& catalogue;
-  const PackageDigests& packages;
+  const std::vector<EntryChecks::Expected>& packages;
   ReconcileResult& result;
   std::vector<std::string>& stale;
 };
@@ -59,31 +42,53 @@ void EntryChecks::Reset() {
   badCount_ = 0;
 }
 
-std::string_view EntryChecks::ExpectedDigest(const FileList& catalogue, std::string_view downloadName,
-                                             const PackageDigests& packages) {
+// Every package of the catalogue with its packed size and digest, sorted for
+// lookup. Members of one package follow each other in key order, so most
+// repeats are dropped before the sort.
+std::vector<EntryChecks::Expected> EntryChecks::CollectPackages(const FileList& catalogue) {
+  std::vector<Expected> packages;
+  catalogue.ForEach([&packages](const FileListEntry& e) {
+    if (e.size == -1 || e.packageName.empty()) return;
+    if (!packages.empty() && packages.back().name == e.packageName) return;
+    packages.push_back({e.packageName, e.packedDigest, e.packedSize});
+  });
+  std::stable_sort(packages.begin(), packages.end(),
+                   [](const Expected& a, const Expected& b) { return LessFolded(a.name, b.name); });
+  return packages;
+}
+
+bool EntryChecks::ExpectedOf(const FileList& catalogue, std::string_view downloadName,
+                             const std::vector<Expected>& packages, Expected& out) {
   FileListEntry entry;
   if (catalogue.find(downloadName, entry) && entry.size != -1 && entry.packageName.empty()) {
-    return entry.packedDigest;
+    out = {entry.name, entry.packedDigest, entry.packedSize};
+    return true;
   }
   auto it = std::lower_bound(packages.begin(), packages.end(), downloadName,
-                             [](const auto& p, std::string_view name) { return LessFolded(p.first, name); });
-  if (it != packages.end() && !LessFolded(downloadName, it->first)) return it->second;
-  return std::string_view();
+                             [](const Expected& p, std::string_view name) { return LessFolded(p.name, name); });
+  if (it == packages.end() || LessFolded(downloadName, it->name)) return false;
+  out = *it;
+  return true;
 }
 
 ReconcileResult EntryChecks::Reconcile(const FileList& catalogue) {
   ReconcileResult result;
   if (!digests_) return result;
-  const PackageDigests packages = CollectPackages(catalogue);
+  const std::vector<Expected> packages = CollectPackages(catalogue);
   std::vector<std::string> stale;
   ListContext context{catalogue, packages, result, stale};
+  // An entry whose digest is not known (kept from a store of the previous
+  // format) is stale when its size shows it; otherwise its bytes are
+  // checked when it is first read.
   result.listed = digests_->ListDigests(
-      [](void* c, const char* name, const char* digest) {
+      [](void* c, const char* name, int32_t size, const char* digest) {
         auto& ctx = *static_cast<ListContext*>(c);
-        const std::string_view expected = ExpectedDigest(ctx.catalogue, name, ctx.packages);
-        if (expected.empty()) return;  // named by no catalogue entry: left alone
+        Expected expected;
+        if (!ExpectedOf(ctx.catalogue, name, ctx.packages, expected)) return;  // named by none: left alone
         ++ctx.result.checked;
-        if (!SameDigest(expected, digest)) ctx.stale.emplace_back(name);
+        const bool known = digest[0] != '\0';
+        if (!known) ++ctx.result.unknown;
+        if (size != expected.size || (known && !SameDigest(expected.digest, digest))) ctx.stale.emplace_back(name);
       },
       &context);
   result.stale = stale.size();

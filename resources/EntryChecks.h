@@ -32,9 +32,10 @@ namespace udra {
 class IEntryDigests {
  public:
   virtual ~IEntryDigests() = default;
-  // Calls `visit` with (name, digest) for every entry whose digest is known;
-  // false when the store could not be read.
-  virtual bool ListDigests(void (*visit)(void* context, const char* name, const char* digest), void* context) = 0;
+  // Calls `visit` with the name, stored size and digest ("" when not known)
+  // of every entry; false when the store could not be read.
+  using DigestVisit = void (*)(void* context, const char* name, int32_t size, const char* digest);
+  virtual bool ListDigests(DigestVisit visit, void* context) = 0;
   virtual bool RemoveEntries(const std::vector<std::string>& names) = 0;
   // Records the digest of an entry whose `size` stored bytes were verified.
   virtual bool SetEntryDigest(const std::string& name, int32_t size, const std::string& digest) = 0;
@@ -43,10 +44,12 @@ class IEntryDigests {
 // What one reconcile found.
 struct ReconcileResult {
   bool listed = false;  // the store's digests were read
-  size_t checked = 0;   // entries with a known digest
+  size_t checked = 0;   // entries named by the catalogue
+  size_t unknown = 0;   // of those, entries whose digest is not known (checked by size only)
   size_t stale = 0;     // of those, entries of another content version
   size_t removed = 0;   // stale entries the store removed
 };
+
 
 class EntryChecks {
  public:
@@ -74,10 +77,18 @@ class EntryChecks {
   // entry no longer holds.
   void Forget(const std::string& downloadName);
 
-  // The packed digest the catalogue gives a download name ("" when none
-  // names it): a stored file's own, or its package's.
-  static std::string_view ExpectedDigest(const FileList& catalogue, std::string_view downloadName,
-                                         const std::vector<std::pair<std::string_view, std::string_view>>& packages);
+  // What the catalogue expects of the stored form of a download name: a
+  // stored file's own packed size and digest, or its package's.
+  struct Expected {
+    std::string_view name;  // the package name, for a package
+    std::string_view digest;
+    int32_t size = 0;
+  };
+  // False when no catalogue entry names `downloadName`. `packages` is sorted
+  // (CollectPackages).
+  static bool ExpectedOf(const FileList& catalogue, std::string_view downloadName,
+                         const std::vector<Expected>& packages, Expected& out);
+  static std::vector<Expected> CollectPackages(const FileList& catalogue);
 
  private:
   IEntryDigests* digests_ = nullptr;

@@ -40,7 +40,7 @@ ZavErrorCode EntryReader::Prepare() {
   if (rc == SQLITE_OK) rc = count_.Prepare(db, "SELECT count(*) FROM entries");
   if (rc == SQLITE_OK) rc = digestOf_.Prepare(db, "SELECT digest FROM digests WHERE name = ?1");
   if (rc == SQLITE_OK) {
-    rc = digestPage_.Prepare(db, "SELECT name, digest FROM digests WHERE name > ?1 ORDER BY name LIMIT ?2");
+    rc = digestPage_.Prepare(db, "SELECT name, size, digest FROM digests WHERE name > ?1 ORDER BY name LIMIT ?2");
   }
   if (rc == SQLITE_OK) {
     rc = page_.Prepare(db, "SELECT name, size FROM entries WHERE name > ?1 ORDER BY name LIMIT ?2");
@@ -148,8 +148,7 @@ bool EntryReader::DigestOf(const char* name, ZavDigestText& digest) {
   return true;
 }
 
-bool EntryReader::DigestPage(const std::string& after, size_t limit,
-                             std::vector<std::pair<std::string, std::string>>& out) {
+bool EntryReader::DigestPage(const std::string& after, size_t limit, std::vector<DigestRow>& out) {
   out.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsOpen()) return false;
@@ -159,12 +158,13 @@ bool EntryReader::DigestPage(const std::string& after, size_t limit,
   int rc;
   while ((rc = digestPage_.Step()) == SQLITE_ROW) {
     const char* name = digestPage_.ColumnText(0);
-    const char* digest = digestPage_.ColumnText(1);
-    if (name == nullptr) {
+    const int64_t size = digestPage_.ColumnInt64(1);
+    const char* digest = digestPage_.ColumnText(2);
+    if (name == nullptr || size < 0 || size > std::numeric_limits<int32_t>::max()) {
       errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
       return false;
     }
-    out.emplace_back(name, IsDigestText(digest) ? digest : "");
+    out.push_back({name, static_cast<int32_t>(size), IsDigestText(digest) ? digest : ""});
   }
   if (rc != SQLITE_DONE) {
     errors_.FailSqlite(rc);

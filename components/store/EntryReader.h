@@ -38,9 +38,14 @@ class EntryReader {
   // Sizes as Sizes, and the digest each entry records ("" when unknown);
   // `digests` may be null.
   bool Digests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests);
-  // Up to `limit` (name, digest) pairs of entries with a recorded digest
-  // whose names sort after `after`; a damaged digest reads as "".
-  bool DigestPage(const std::string& after, size_t limit, std::vector<std::pair<std::string, std::string>>& out);
+  // Up to `limit` rows of the digests table whose names sort after `after`;
+  // an unknown or damaged digest reads as "".
+  struct DigestRow {
+    std::string name;
+    int32_t size;
+    std::string digest;
+  };
+  bool DigestPage(const std::string& after, size_t limit, std::vector<DigestRow>& out);
   // Copies the entry `ref` names, provided it is still the same entry. With
   // `whole` the entry must fit into `capacity` and is copied entirely;
   // otherwise up to `capacity` bytes from `offset`.

@@ -77,9 +77,15 @@ ZavErrorCode EntryWriter::Open(const std::string& databasePath, const std::strin
   if (rc == SQLITE_OK) rc = remove_.Prepare(db, "DELETE FROM entries WHERE name = ?1");
   if (rc == SQLITE_OK) rc = fileOf_.Prepare(db, "SELECT file FROM entries WHERE name = ?1 AND file IS NOT NULL");
   if (rc == SQLITE_OK) rc = fileUsed_.Prepare(db, "SELECT 1 FROM entries WHERE file = ?1");
-  if (rc == SQLITE_OK) rc = setDigest_.Prepare(db, "INSERT OR REPLACE INTO digests(name, digest) VALUES(?1, ?2)");
-  if (rc == SQLITE_OK) rc = clearDigest_.Prepare(db, "DELETE FROM digests WHERE name = ?1");
-  if (rc == SQLITE_OK) rc = sizeOf_.Prepare(db, "SELECT size FROM entries WHERE name = ?1");
+  if (rc == SQLITE_OK) {
+    rc = putDigest_.Prepare(db, "INSERT OR REPLACE INTO digests(name, size, digest) VALUES(?1, ?2, ?3)");
+  }
+  if (rc == SQLITE_OK) rc = removeDigest_.Prepare(db, "DELETE FROM digests WHERE name = ?1");
+  if (rc == SQLITE_OK) {
+    rc = setDigest_.Prepare(db,
+                            "UPDATE digests SET digest = ?3 WHERE name = ?1 AND size = ?2 AND "
+                            "EXISTS (SELECT 1 FROM entries WHERE name = ?1 AND size = ?2)");
+  }
   if (rc != SQLITE_OK) {
     errors_.FailSqlite(rc);
     CloseLocked();
@@ -97,8 +103,8 @@ void EntryWriter::Close() {
 }
 
 void EntryWriter::CloseLocked() {
-  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_, &fileOf_, &fileUsed_, &setDigest_,
-                       &clearDigest_, &sizeOf_})
+  for (Statement* s : {&begin_, &commit_, &rollback_, &insert_, &remove_, &fileOf_, &fileUsed_, &putDigest_,
+                       &removeDigest_, &setDigest_})
     s->Finalize();
   db_.Close();
 }
@@ -155,15 +161,11 @@ bool EntryWriter::InsertRow(const Pending& entry, std::vector<std::string>& repl
     errors_.FailSqlite(rc);
     return false;
   }
-  return WriteDigest(entry.name, entry.digest);
-}
-
-bool EntryWriter::WriteDigest(const char* name, const std::string& digest) {
-  Statement& statement = digest.empty() ? clearDigest_ : setDigest_;
-  StatementScope scope(statement);
-  statement.BindText(1, name);
-  if (!digest.empty()) statement.BindText(2, digest.c_str());
-  const int rc = statement.Step();
+  StatementScope digestScope(putDigest_);
+  putDigest_.BindText(1, entry.name);
+  putDigest_.BindInt64(2, entry.size);
+  putDigest_.BindText(3, entry.digest.empty() ? nullptr : entry.digest.c_str());
+  rc = putDigest_.Step();
   if (rc == SQLITE_DONE) return true;
   errors_.FailSqlite(rc);
   return false;
@@ -296,13 +298,15 @@ bool EntryWriter::Remove(const char* const* names, uint32_t count) {
   std::vector<std::string> removed;
   for (uint32_t i = 0; i < count; ++i) {
     if (!IsValidName(names[i])) continue;
-    if (!CollectFileOf(names[i], removed) || !WriteDigest(names[i], std::string())) return false;
-    StatementScope scope(remove_);
-    remove_.BindText(1, names[i]);
-    const int rc = remove_.Step();
-    if (rc != SQLITE_DONE) {
-      errors_.FailSqlite(rc);
-      return false;
+    if (!CollectFileOf(names[i], removed)) return false;
+    for (Statement* statement : {&remove_, &removeDigest_}) {
+      StatementScope scope(*statement);
+      statement->BindText(1, names[i]);
+      const int rc = statement->Step();
+      if (rc != SQLITE_DONE) {
+        errors_.FailSqlite(rc);
+        return false;
+      }
     }
   }
   abort.Dismiss();
@@ -318,24 +322,19 @@ bool EntryWriter::SetDigest(const char* name, int32_t size, const char* digest) 
     return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen() || !Begin()) return false;
-  ScopeExit abort([this] { Rollback(); });
-  {
-    StatementScope scope(sizeOf_);
-    sizeOf_.BindText(1, name);
-    const int rc = sizeOf_.Step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-      errors_.FailSqlite(rc);
-      return false;
-    }
-    if (rc == SQLITE_DONE || sizeOf_.ColumnInt64(0) != size) {
-      errors_.Fail(rc == SQLITE_DONE ? kZavErrNotFound : kZavErrChanged);
-      return false;
-    }
+  if (!IsOpen()) return false;
+  StatementScope scope(setDigest_);
+  setDigest_.BindText(1, name);
+  setDigest_.BindInt64(2, size);
+  setDigest_.BindText(3, text.c_str());
+  const int rc = setDigest_.Step();
+  if (rc != SQLITE_DONE) {
+    errors_.FailSqlite(rc);
+    return false;
   }
-  if (!WriteDigest(name, text)) return false;
-  abort.Dismiss();
-  return Commit();
+  if (sqlite3_changes(db_.get()) == 1) return true;
+  errors_.Fail(kZavErrChanged);  // absent, or replaced since it was read
+  return false;
 }
 
 bool EntryWriter::Checkpoint() {

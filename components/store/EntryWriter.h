@@ -70,8 +70,6 @@ class EntryWriter {
   // files are the caller's to remove.
   bool CommitEntries(const std::vector<Pending>& pending);
   bool InsertRow(const Pending& entry, std::vector<std::string>& replaced);
-  // Records or clears the digest row of `name` inside the open transaction.
-  bool WriteDigest(const char* name, const std::string& digest);
   // Adds the file of the entry now called `name`, if it has one.
   bool CollectFileOf(const char* name, std::vector<std::string>& tokens);
   void Discard(const std::vector<Pending>& pending);
@@ -84,7 +82,7 @@ class EntryWriter {
   std::mutex mutex_;
   Database db_;
   EntryFiles files_;
-  Statement begin_, commit_, rollback_, insert_, remove_, fileOf_, fileUsed_, setDigest_, clearDigest_, sizeOf_;
+  Statement begin_, commit_, rollback_, insert_, remove_, fileOf_, fileUsed_, putDigest_, removeDigest_, setDigest_;
 };
 
 }  // namespace udra::store

@@ -12,7 +12,8 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr const char kCreateDigests[] =
     "CREATE TABLE IF NOT EXISTS digests("
     "  name TEXT PRIMARY KEY COLLATE NOCASE,"
-    "  digest TEXT NOT NULL) WITHOUT ROWID;";
+    "  size INTEGER NOT NULL,"
+    "  digest TEXT) WITHOUT ROWID;";
 
 }  // namespace
 
@@ -111,7 +112,8 @@ int MigrateSchema(Database& db) {
   if (rc == SQLITE_OK) rc = db.QueryInt64("PRAGMA user_version", version);
   if (rc == SQLITE_OK && applicationId == kStoreApplicationId && version == kStoreMigratableVersion) {
     const std::string sql =
-        std::string(kCreateDigests) + "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";";
+        std::string(kCreateDigests) + "INSERT OR IGNORE INTO digests(name, size) SELECT name, size FROM entries;" +
+        "PRAGMA user_version=" + std::to_string(kStoreFormatVersion) + ";";
     rc = db.Exec(sql.c_str());
   }
   if (rc == SQLITE_OK) rc = db.Exec("COMMIT");
@@ -135,7 +137,7 @@ ZavErrorCode VerifySchema(Database& db, int& sqliteResult) {
       sqlite3_prepare_v2(db.get(), "SELECT id, name, size, file, data FROM entries LIMIT 0", -1, &stmt, nullptr);
   sqlite3_finalize(stmt);
   if (sqliteResult == SQLITE_OK) {
-    sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT name, digest FROM digests LIMIT 0", -1, &stmt, nullptr);
+    sqliteResult = sqlite3_prepare_v2(db.get(), "SELECT name, size, digest FROM digests LIMIT 0", -1, &stmt, nullptr);
     sqlite3_finalize(stmt);
   }
   if (sqliteResult != SQLITE_OK) return LoadFailureOf(sqliteResult);

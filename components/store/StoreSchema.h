@@ -9,12 +9,13 @@
 // is then empty; see EntryFiles.h); a partial index lists those rows. size
 // and file come before data so that looking them up never reads the entry's
 // bytes. Row ids are never reused, so a replaced entry always has a new one.
-// A second table records the packed digest each entry was verified against:
-//   digests(name TEXT PRIMARY KEY COLLATE NOCASE, digest TEXT) WITHOUT ROWID
-// A row exists only while its entry does and is written in the same commit;
-// an entry without a row has no known digest. It is a table of its own so
-// that the digests of every entry can be read without touching the entries'
-// bytes, and so that a store of format 2 gains it without being rewritten.
+// A second table has a row for every entry, written in the same commit, with
+// its size and the packed digest it was verified against (NULL when not
+// known):
+//   digests(name TEXT PRIMARY KEY COLLATE NOCASE, size, digest TEXT) WITHOUT ROWID
+// It is a table of its own so that what is known of every entry can be read
+// in one quick scan without touching the entries' bytes, and so that a store
+// of format 2 gains it without its entries being rewritten.
 // The database header's application id marks the file as a store and its
 // user version is the format version.
 #pragma once
@@ -48,7 +49,7 @@ int ConfigureConnection(Database& db);
 int CreateSchema(Database& db);
 
 // Brings a store of kStoreMigratableVersion to the current format in one
-// commit, keeping every entry (their digests are then not known). Returns
+// commit, keeping every entry (with its size; its digest is not known). Returns
 // the SQLite result code; SQLITE_OK also when there was nothing to do.
 int MigrateSchema(Database& db);
 

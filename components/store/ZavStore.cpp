@@ -397,16 +397,15 @@ int32_t ZavStore::ListDigestsLocked(ZavDigestCallback callback, void* context) {
   FollowReplacement();
   int32_t visited = 0;
   std::string after;
-  std::vector<std::pair<std::string, std::string>> page;
+  std::vector<EntryReader::DigestRow> page;
   for (;;) {
     if (!reader_.DigestPage(after, kDigestPage, page)) return -1;
     for (const auto& row : page) {
-      if (row.second.empty()) continue;  // damaged: counts as not known
       if (visited < INT32_MAX) ++visited;
-      if (!callback(context, row.first.c_str(), row.second.c_str())) return visited;
+      if (!callback(context, row.name.c_str(), row.size, row.digest.c_str())) return visited;
     }
     if (page.size() < kDigestPage) return visited;
-    after = page.back().first;
+    after = page.back().name;
   }
 }
 

@@ -14,19 +14,32 @@ EndToEnd::EndToEnd(const std::map<std::string, std::string>& files, const std::s
   setenv("XDG_CONFIG_HOME", home_.path().c_str(), 1);
   nginx_ = std::make_unique<hosttest::Nginx>(work_ / "nginx");
   if (!nginx_->Start()) return;
-  for (const auto& [name, bytes] : files) work_.Write("src/" + name, bytes);
-  std::string command = std::string(UDRA_STAGE_DIR) + "/udra-publish " + (work_ / "src") + " " + nginx_->root() +
-                        " --url-folder v1 --quiet";
-  if (!package.empty()) command += " --package " + package;
-  if (std::system(command.c_str()) != 0) return;
+  if (!Publish(files, package, "v1")) return;
   for (const char* name : {"libUDRAClient.so", "ZAV.dll", "LZMA.DLL", "UDRAHostApp.exe", "UDRAStats.dll"})
     fs::copy_file(std::string(UDRA_STAGE_DIR) + "/" + name, install_ / name);
   fs::permissions(install_ / "UDRAHostApp.exe", fs::perms::owner_all, fs::perm_options::add);
-  fs::copy_file(nginx_->root() + "/FileList.dat", install_ / "FileList.dat");
   install_.Write("UDRAHostApp.ini", "[Host]\nMaxRetries=0\nLowSpeedTimeout=3\nNoGameExit=5\n" + hostIni);
   install_.Write("UDRAClient.ini", clientIni.empty() ? "[Stats]\nShow=1\n[ZEPH]\nReportInterval=0\n" : clientIni);
   install_.Write("LogConfig.ini", "[Default]\nWriteToLogFile=ETWV\n");
   ready_ = true;
+}
+
+bool EndToEnd::Publish(const std::map<std::string, std::string>& files, const std::string& package,
+                       const std::string& urlFolder) {
+  const std::string source = "src" + std::to_string(++published_);
+  for (const auto& [name, bytes] : files) work_.Write(source + "/" + name, bytes);
+  std::string command = std::string(UDRA_STAGE_DIR) + "/udra-publish " + (work_ / source) + " " + nginx_->root() +
+                        " --url-folder " + urlFolder + " --quiet > /dev/null";
+  if (!package.empty()) command += " --package " + package;
+  if (std::system(command.c_str()) != 0) return false;
+  std::error_code ec;
+  fs::copy_file(nginx_->root() + "/FileList.dat", install_ / "FileList.dat", fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+tool::GameSession& EndToEnd::Restart(uint32_t cacheLimit) {
+  session_.reset();
+  return Start(cacheLimit);
 }
 
 EndToEnd::~EndToEnd() {

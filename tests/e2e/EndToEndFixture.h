@@ -22,6 +22,14 @@ class EndToEnd {
   ~EndToEnd();
 
   bool ready() const { return ready_; }
+  // Publishes another content version below the server's `urlFolder` with
+  // the real udra-publish (reusing what the previous version stored) and
+  // gives the installation its FileList.dat. False when publishing failed.
+  bool Publish(const std::map<std::string, std::string>& files, const std::string& package,
+               const std::string& urlFolder);
+  // Shuts the session down (Uninitialize) and starts a new one, as a game
+  // that is started again.
+  tool::GameSession& Restart(uint32_t cacheLimit = 1 << 24);
   // Loads the library, initialises it against the server and waits for WM_INIT_RESULT.
   tool::GameSession& Start(uint32_t cacheLimit = 1 << 24);
   tool::GameSession& session() { return *session_; }
@@ -40,6 +48,7 @@ class EndToEnd {
   std::unique_ptr<hosttest::Nginx> nginx_;
   std::unique_ptr<tool::GameSession> session_;
   bool ready_ = false;
+  int published_ = 0;
 };
 
 }  // namespace udra::e2e

@@ -25,7 +25,7 @@ const char kDigestBUpper[] = "FEDCBA9876543210FEDCBA9876543210";
 std::map<std::string, std::string> AllDigests(IZavDigests& store) {
   std::map<std::string, std::string> out;
   store.ListDigests(
-      [](void* context, const char* name, const char* digest) {
+      [](void* context, const char* name, int32_t, const char* digest) {
         (*static_cast<std::map<std::string, std::string>*>(context))[name] = digest;
         return true;
       },
@@ -69,7 +69,8 @@ TEST_F(StoreDigestTest, WritesRecordOrClearTheDigest) {
   // A write of the original kind replaces the entry and forgets its digest.
   ASSERT_TRUE(store_.PutEntry("Data\\a.txt", other.data(), uint32_t(other.size())));
   EXPECT_EQ(DigestOf(store_, "Data\\a.txt"), "");
-  EXPECT_EQ((AllDigests(store_)), (std::map<std::string, std::string>{{"Data\\b.txt", kDigestBUpper}}));
+  EXPECT_EQ((AllDigests(store_)), (std::map<std::string, std::string>{
+                                     {"Data\\a.txt", ""}, {"Data\\b.txt", kDigestBUpper}, {"Data\\c.txt", ""}}));
 
   // A digest that is not one is no digest.
   ZavDigestEntry bad{"Data\\d.txt", small.data(), uint32_t(small.size()), "12345"};
@@ -132,7 +133,7 @@ TEST_F(StoreDigestTest, ListingPagesThroughManyDigests) {
   ASSERT_TRUE(store_.PutEntriesWithDigests(entries.data(), uint32_t(entries.size())));
   EXPECT_EQ(AllDigests(store_).size(), names.size());
   int seen = 0;
-  EXPECT_EQ(store_.ListDigests([](void* c, const char*, const char*) { return ++*static_cast<int*>(c) < 3; }, &seen),
+  EXPECT_EQ(store_.ListDigests([](void* c, const char*, int32_t, const char*) { return ++*static_cast<int*>(c) < 3; }, &seen),
             3);
 }
 
