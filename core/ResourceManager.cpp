@@ -64,10 +64,14 @@ bool ResourceManager::HoldsEntry(const std::string& name) const {
 // against the catalogue before they are first served in a session (a package
 // once for all its members); an entry that fails any check is dropped from
 // the store so that the next sync fetches it again.
-DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t catalogSize) {
-  const EntryDecoder decode = [](const char* data, int32_t length, char** out, int32_t* inoutSize) {
+EntryDecoder ResourceManager::Decoder() {
+  return [](const char* data, int32_t length, char** out, int32_t* inoutSize) {
     return length > 0 && DecodeEntry(GetLzmaCodec(), data, uint32_t(length), out, inoutSize);
   };
+}
+
+DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t catalogSize) {
+  const EntryDecoder decode = Decoder();
   const std::string packageName = m_fileList.packageName(key);
   if (!m_entryChecks.enabled()) return DecodeContent(m_store, decode, key, packageName, catalogSize);
 
@@ -100,6 +104,15 @@ DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t cata
     m_entryChecks.RecordDigest(name, int32_t(storedSize), found);
   }
   return content;
+}
+
+bool ResourceManager::VerifyStore(const std::vector<std::string>& paths, bool repair,
+                                  const StoreVerifier::FindingFn& finding, const StoreVerifier::ProgressFn& progress,
+                                  VerifySummary& summary) {
+  std::lock_guard<std::recursive_mutex> guard(m_lock);
+  if (!m_store.zav() && !AttachStoreAndCatalogue(1 << 20, false)) return false;
+  StoreVerifier verifier(m_fileList, m_store, Decoder());
+  return verifier.Run(paths, repair, finding, progress, summary);
 }
 
 void ResourceManager::ReconcileStore() {

@@ -10,6 +10,7 @@
 #include "config/VersionSettings.h"
 #include "core/ArchiveStore.h"
 #include "core/StatsFacade.h"
+#include "core/StoreVerifier.h"
 #include "core/UDRAWndMsgProcessor.h"
 #include "hostlink/DownloadingFiles.h"
 #include "hostlink/ShareState.h"
@@ -75,8 +76,17 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
 
   // Loads the archive store and the catalogue without the host: what
   // Initialize does for reading files, for tools and tests that only read.
-  bool AttachStoreAndCatalogue(uint32_t cacheLimit);
+  // With `followCatalogue` false the store is left as it is (no stale entry
+  // is removed), for tools that only look.
+  bool AttachStoreAndCatalogue(uint32_t cacheLimit, bool followCatalogue = true);
+  // Checks the store against the catalogue (StoreVerifier), attaching both
+  // first when they are not; false when that fails or the store has no
+  // digest extension.
+  bool VerifyStore(const std::vector<std::string>& paths, bool repair, const StoreVerifier::FindingFn& finding,
+                   const StoreVerifier::ProgressFn& progress, VerifySummary& summary);
 
+  bool HasStore() const { return m_store.zav() != nullptr; }
+  bool HasStoreDigests() { return m_store.digests() != nullptr; }
   // Read-only views for the tools and tests.
   const std::string& version() const { return m_version; }
   const std::string& uin() const { return m_uin; }
@@ -99,6 +109,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   void PostInitResult(uintptr_t result);
   bool BytesDone(const std::string& name, int32_t& bytes);
   DecodedContent LoadContent(const std::string& key, int32_t catalogSize);
+  static EntryDecoder Decoder();
   // Whether the store holds a download name that is neither stale nor damaged.
   bool HoldsEntry(const std::string& name) const;
   // Follows the catalogue just loaded: removes the store's entries of another

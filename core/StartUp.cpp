@@ -149,7 +149,7 @@ bool ResourceManager::FinishInitialize() {
 
 // Reads the store and the catalogue without the host: for tools and tests
 // that only read files already in the store.
-bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
+bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit, bool followCatalogue) {
   std::lock_guard<std::recursive_mutex> guard(m_lock);
   m_files.Reset(cacheLimit);
   std::string folder;
@@ -158,7 +158,7 @@ bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
     return false;
   }
-  ReconcileStore();
+  if (followCatalogue) ReconcileStore();
   return true;
 }
 

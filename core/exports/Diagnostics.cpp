@@ -38,3 +38,33 @@ extern "C" __attribute__((visibility("default"))) int udra_attach_store_and_cata
   if (!manager) return -1;
   return static_cast<udra::ResourceManager*>(manager)->AttachStoreAndCatalogue(cacheLimit) ? 0 : -1;
 }
+
+extern "C" __attribute__((visibility("default"))) int udra_verify_store(
+    IResourceManager* manager, const char* const* paths, uint32_t pathCount, int repair, UDRAVerifyFindingFn finding,
+    UDRAVerifyProgressFn progress, void* context, UDRAVerifySummary* summary) {
+  if (!manager || (pathCount > 0 && !paths)) return -1;
+  try {
+    auto* m = static_cast<udra::ResourceManager*>(manager);
+    std::vector<std::string> scope;
+    for (uint32_t i = 0; i < pathCount; ++i)
+      if (paths[i]) scope.emplace_back(paths[i]);
+    udra::VerifySummary result;
+    const bool ran = m->VerifyStore(
+        scope, repair != 0,
+        [&](const udra::VerifyFinding& f) {
+          if (!finding) return;
+          const UDRAVerifyFinding out{udra::VerifyKindName(f.kind), f.name.c_str(), f.detail.c_str(), f.repaired ? 1 : 0};
+          finding(context, &out);
+        },
+        [&](uint32_t done, uint32_t total) {
+          if (progress) progress(context, done, total);
+        },
+        result);
+    if (!ran) return m->HasStore() && !m->HasStoreDigests() ? -2 : -1;
+    if (summary) *summary = UDRAVerifySummary{result.entries, result.verified, result.missing, result.problems,
+                                              result.repaired};
+    return 0;
+  } catch (...) {
+    return -1;
+  }
+}

@@ -4,6 +4,7 @@
 // the store, which must never be served and must heal with the next sync.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -54,6 +55,19 @@ std::multiset<std::string> RequestsSince(hosttest::Nginx& server, size_t offset)
   return paths;
 }
 
+// Runs the udra tool on the installation; its exit status and standard output.
+int RunUdra(const std::string& install, const std::string& args, std::string& out) {
+  const std::string command = std::string(UDRA_STAGE_DIR) + "/udra " + args + " --dir " + install + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  out.clear();
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class ContentVersionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,6 +99,12 @@ TEST_F(ContentVersionTest, UpdateFetchesOnlyWhatChangedAndServesTheNewBytes) {
   const std::string version1List = env->install().Read("FileList.dat");
 
   ASSERT_TRUE(env->Publish(Version2(), "Pack", "v2"));
+  // The operator's check sees what the new catalogue makes stale.
+  std::string out;
+  EXPECT_EQ(RunUdra(env->install().path(), "verify", out), 1);
+  for (const char* name : {"Data\\samesize.txt", "Data\\resized.txt", "Data\\big.bin", "Pack.pack"})
+    EXPECT_NE(out.find(std::string("stale    ") + name + ":"), std::string::npos) << name << "\n" << out;
+  EXPECT_NE(out.find("unnamed  Data\\removed.txt"), std::string::npos) << out;
   size_t logged = env->server().AccessLog().size();
   env->Restart();
   ASSERT_EQ(env->session().initResult(), 1);
@@ -149,6 +169,12 @@ TEST_F(ContentVersionTest, DamagedEntriesAreNeverServedAndHealWithTheNextSync) {
   env->session().Shutdown();
   const std::string folder = env->install().path();
   for (const char* name : {"Data\\samesize.txt", "Data\\big.bin", "Pack.pack"}) FlipStoredByte(folder, name);
+  // udra verify finds them first, and only them.
+  std::string out;
+  EXPECT_EQ(RunUdra(folder, "verify --json", out), 1);
+  for (const char* name : {"Data\\\\samesize.txt", "Data\\\\big.bin", "Pack.pack"})
+    EXPECT_NE(out.find(std::string("{\"kind\":\"damaged\",\"name\":\"") + name + "\""), std::string::npos) << name << "\n" << out;
+  EXPECT_NE(out.find("\"problems\":3,\"repaired\":0}"), std::string::npos) << out;
   env->Restart();
   ASSERT_EQ(env->session().initResult(), 1);
 
@@ -165,6 +191,24 @@ TEST_F(ContentVersionTest, DamagedEntriesAreNeverServedAndHealWithTheNextSync) {
   SyncAll();
   EXPECT_EQ(RequestsSince(env->server(), logged),
             (std::multiset<std::string>{"/v1/Data/big.bin", "/v1/Data/samesize.txt", "/v1/Pack.pack"}));
+  ExpectContent(Version1());
+}
+
+TEST_F(ContentVersionTest, VerifyRepairRemovesWhatItFoundAndTheNextSyncRestoresIt) {
+  SyncAll();
+  env->session().Shutdown();
+  const std::string folder = env->install().path();
+  FlipStoredByte(folder, "Data\\resized.txt");
+  std::string out;
+  EXPECT_EQ(RunUdra(folder, "verify --repair Data", out), 0) << out;  // all that was wrong is removed
+  EXPECT_NE(out.find("damaged  Data\\resized.txt"), std::string::npos) << out;
+  EXPECT_EQ(RunUdra(folder, "verify", out), 0) << out;
+  EXPECT_NE(out.find("1 catalogued downloads not in the store"), std::string::npos) << out;
+
+  env->Restart();
+  ASSERT_EQ(env->session().initResult(), 1);
+  EXPECT_FALSE(env->manager()->IsFileInArchive("Data/resized.txt"));
+  SyncAll();
   ExpectContent(Version1());
 }
 

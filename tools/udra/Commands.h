@@ -14,6 +14,7 @@ struct Options {
   int32_t priority = 0;
   uint32_t timeoutSeconds = 600;
   bool json = false;
+  bool repair = false;
   std::vector<std::string> paths;
 };
 
@@ -24,6 +25,7 @@ int StatCommand(const Options& options);
 int CatCommand(const Options& options);
 int SyncCommand(const Options& options);
 int ExtractCommand(const Options& options);
+int VerifyCommand(const Options& options);
 
 // Writes `text` as a JSON string literal.
 std::string JsonString(const std::string& text);

@@ -45,6 +45,8 @@ class GameSession {
   udra_hwnd window() const { return window_; }
 
   IResourceManager* manager() const { return library_.manager(); }
+  // An export of the loaded library, null when it has none of that name.
+  void* Symbol(const char* name) const { return library_.Symbol(name); }
   // What the manager was built from (udra_get_manager_info).
   bool Info(UDRAManagerInfo& info) const;
   int32_t initResult() const { return initResult_; }

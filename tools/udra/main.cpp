@@ -23,6 +23,10 @@ const char kUsage[] =
     "  sync PATH...     download files or folders through the host, with progress;\n"
     "                   Ctrl-C cancels the running sync\n"
     "  extract PATH...  write the files out below the installation's UDRADownload\n"
+    "  verify [PATH...] check the downloaded entries against the catalogue (default:\n"
+    "                   every entry); exit 1 when something is wrong. With --repair\n"
+    "                   the bad entries are removed, so that the next sync fetches\n"
+    "                   them (no start-up, the host is not needed)\n"
     "\n"
     "options:\n"
     "  --dir FOLDER     the installation folder that holds libUDRAClient.so (default .)\n"
@@ -31,7 +35,8 @@ const char kUsage[] =
     "  --priority N     sync priority (default 0; 101 keeps the request out of the\n"
     "                   resource-use record)\n"
     "  --timeout SEC    longest wait for one sync (default 600)\n"
-    "  --json           one JSON object per line instead of text\n";
+    "  --json           one JSON object per line instead of text\n"
+    "  --repair         (verify) remove what was found wanting\n";
 
 }  // namespace
 
@@ -44,7 +49,7 @@ int main(int argc, char** argv) {
   const std::map<std::string, Command> commands = {
       {"info", udra::tool::InfoCommand}, {"init", udra::tool::InitCommand},   {"ls", udra::tool::ListCommand},
       {"stat", udra::tool::StatCommand}, {"cat", udra::tool::CatCommand},     {"sync", udra::tool::SyncCommand},
-      {"extract", udra::tool::ExtractCommand}};
+      {"extract", udra::tool::ExtractCommand}, {"verify", udra::tool::VerifyCommand}};
   const auto command = commands.find(argv[1]);
   if (command == commands.end()) {
     std::fprintf(stderr, "udra: unknown command %s\n%s", argv[1], kUsage);
@@ -66,6 +71,8 @@ int main(int argc, char** argv) {
       options.timeoutSeconds = uint32_t(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--repair") {
+      options.repair = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
       std::fprintf(stderr, "udra: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
       return 2;
