@@ -53,5 +53,25 @@ echo "== extracting Data/config.ini"
 udra extract Data/config.ini
 cmp "$install/UDRADownload/Data/config.ini" "$root/sample/content/Data/config.ini" && echo "ok   extracted copy"
 
-[ "$failed" -eq 0 ] && echo "main job: every file synced and read back intact"
+echo "== publishing version 2 beside version 1 (two files changed, one added)"
+v2="$work/content-v2"
+rm -rf "$v2" && cp -r "$root/sample/content" "$v2"
+printf 'version 2 of the readme\n' > "$v2/Data/readme.txt"
+head -c 2000 /dev/urandom | base64 > "$v2/Data/Textures/tile1.tex"
+printf 'a new map\n' > "$v2/Maps/new.map"
+"$stage/udra-publish" "$v2" "$published" --url-folder v2 --package Data/Textures
+cp "$published/FileList.dat" "$install/"
+echo "== udra verify sees what version 2 changed"
+if udra verify; then echo "BAD  verify found nothing stale"; failed=1; fi
+echo "== syncing version 2 and reading every file back"
+udra sync Data Maps Sound
+while IFS= read -r -d '' file; do
+  relative=${file#"$v2/"}
+  want=$(md5sum < "$file" | cut -d' ' -f1)
+  got=$(udra cat "$relative" | md5sum | cut -d' ' -f1) || got="unreadable"
+  if [ "$want" = "$got" ]; then echo "ok   $relative"; else echo "BAD  $relative"; failed=1; fi
+done < <(find "$v2" -type f -print0 | sort -z)
+udra verify Data Maps Sound || failed=1
+
+[ "$failed" -eq 0 ] && echo "main job: both versions synced and read back intact"
 exit "$failed"

@@ -86,7 +86,7 @@ int VerifyCommand(const Options& options) {
     std::printf("{\"entries\":%u,\"verified\":%u,\"missing\":%u,\"problems\":%u,\"repaired\":%u}\n", summary.entries,
                 summary.verified, summary.missing, summary.problems, summary.repaired);
   } else {
-    std::printf("%u entries checked: %u good, %u wanting%s; %u catalogued downloads not in the store\n",
+    std::printf("%u entries checked: %u good, %u wanting%s; not downloaded yet: %u\n",
                 summary.entries, summary.verified, summary.problems,
                 summary.repaired ? (", " + std::to_string(summary.repaired) + " removed").c_str() : "",
                 summary.missing);
