@@ -85,30 +85,6 @@ bool EntryReader::Lookup(const char* name, EntryRef& ref) {
   return false;
 }
 
-bool EntryReader::Sizes(const char* const* names, uint32_t count, int32_t* sizes) {
-  std::fill(sizes, sizes + count, -1);
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen() || !Begin()) return false;
-  bool ok = true;
-  for (uint32_t i = 0; ok && i < count; ++i) {
-    if (names[i] == nullptr) continue;
-    EntryRef ref;
-    switch (LookupRow(names[i], ref)) {
-      case Found::kYes:
-        if (Intact(ref)) sizes[i] = ref.size;  // else absent, as for Lookup
-        break;
-      case Found::kNo:
-        break;
-      case Found::kFailed:
-        ok = false;
-        break;
-    }
-  }
-  End();
-  if (!ok) std::fill(sizes, sizes + count, -1);
-  return ok;
-}
-
 bool EntryReader::Digests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests) {
   std::fill(sizes, sizes + count, -1);
   if (digests) std::fill(digests, digests + count, ZavDigestText{});

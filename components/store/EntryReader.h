@@ -33,10 +33,8 @@ class EntryReader {
   // again rather than the whole store thrown away.
   bool Lookup(const char* name, EntryRef& ref);
   // The sizes of `count` entries from one snapshot, -1 for each absent one
-  // (and for a null name); false, with every size -1, on failure.
-  bool Sizes(const char* const* names, uint32_t count, int32_t* sizes);
-  // Sizes as Sizes, and the digest each entry records ("" when unknown);
-  // `digests` may be null.
+  // (and for a null name), and the digest each records ("" when unknown;
+  // `digests` may be null); false, with every size -1, on failure.
   bool Digests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests);
   // Up to `limit` rows of the digests table whose names sort after `after`;
   // an unknown or damaged digest reads as "".

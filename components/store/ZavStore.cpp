@@ -200,19 +200,7 @@ bool ZavStore::ValidNames(const char* const* names, uint32_t count, std::vector<
 }
 
 bool ZavStore::GetEntrySizes(const char* const* names, uint32_t count, int32_t* sizes) {
-  return Guarded(false, [&] {
-    std::vector<const char*> valid;
-    if (count > 0 && sizes == nullptr) {
-      errors_.Fail(kZavErrArgument);
-      return false;
-    }
-    if (!ValidNames(names, count, valid)) {
-      std::fill(sizes, sizes + count, -1);
-      return false;
-    }
-    FollowReplacement();
-    return reader_.Sizes(valid.data(), count, sizes);
-  });
+  return GetEntryDigests(names, count, sizes, nullptr);
 }
 
 bool ZavStore::GetEntryDigests(const char* const* names, uint32_t count, int32_t* sizes, ZavDigestText* digests) {
