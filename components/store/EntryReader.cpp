@@ -1,6 +1,7 @@
 #include "components/store/EntryReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -124,29 +125,61 @@ bool EntryReader::DigestOf(const char* name, ZavDigestText& digest) {
   return true;
 }
 
+namespace {
+
+// IsDigestText without a branch per digit: the listing checks every entry's.
+bool IsDigestColumn(const char* text) {
+  if (text == nullptr || strnlen(text, kZavDigestField) != kZavDigestField - 1) return false;
+  static const auto kHex = [] {
+    std::array<bool, 256> table{};
+    for (const char* c = "0123456789abcdefABCDEF"; *c; ++c) table[static_cast<unsigned char>(*c)] = true;
+    return table;
+  }();
+  bool hex = true;
+  for (uint32_t i = 0; i + 1 < kZavDigestField; ++i) hex &= kHex[static_cast<unsigned char>(text[i])];
+  return hex;
+}
+
+}  // namespace
+
+// The rows of `out` from the previous page are overwritten in place, so that
+// a listing page after page reuses their strings instead of allocating two
+// per entry.
 bool EntryReader::DigestPage(const std::string& after, size_t limit, std::vector<DigestRow>& out) {
-  out.clear();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!IsOpen()) return false;
-  StatementScope scope(digestPage_);
-  digestPage_.BindText(1, after.c_str());
-  digestPage_.BindInt64(2, static_cast<int64_t>(limit));
-  int rc;
-  while ((rc = digestPage_.Step()) == SQLITE_ROW) {
-    const char* name = digestPage_.ColumnText(0);
-    const int64_t size = digestPage_.ColumnInt64(1);
-    const char* digest = digestPage_.ColumnText(2);
-    if (name == nullptr || size < 0 || size > std::numeric_limits<int32_t>::max()) {
-      errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
+  size_t rows = 0;
+  const bool ok = [&] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!IsOpen()) return false;
+    StatementScope scope(digestPage_);
+    digestPage_.BindText(1, after.c_str());
+    digestPage_.BindInt64(2, static_cast<int64_t>(limit));
+    int rc;
+    while ((rc = digestPage_.Step()) == SQLITE_ROW) {
+      const char* name = digestPage_.ColumnText(0);
+      const int64_t size = digestPage_.ColumnInt64(1);
+      const char* digest = digestPage_.ColumnText(2);
+      if (name == nullptr || size < 0 || size > std::numeric_limits<int32_t>::max()) {
+        errors_.Fail(kZavErrDamaged, SQLITE_CORRUPT);
+        return false;
+      }
+      if (rows == out.size()) out.emplace_back();
+      DigestRow& row = out[rows++];
+      row.name.assign(name);
+      row.size = static_cast<int32_t>(size);
+      if (IsDigestColumn(digest)) {
+        row.digest.assign(digest, kZavDigestField - 1);
+      } else {
+        row.digest.clear();
+      }
+    }
+    if (rc != SQLITE_DONE) {
+      errors_.FailSqlite(rc);
       return false;
     }
-    out.push_back({name, static_cast<int32_t>(size), IsDigestText(digest) ? digest : ""});
-  }
-  if (rc != SQLITE_DONE) {
-    errors_.FailSqlite(rc);
-    return false;
-  }
-  return true;
+    return true;
+  }();
+  out.resize(ok ? rows : 0);
+  return ok;
 }
 
 // A large entry's file is there in full: one lost in a crash, cut short or
