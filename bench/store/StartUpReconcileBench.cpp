@@ -282,7 +282,7 @@ struct Library {
 
 int main(int argc, char** argv) {
   int runs = 5;
-  std::string profile;  // --profile list|lookups|reconcile: that part 20 times, for a profiler
+  std::string profile;  // --profile list|lookups|reconcile: runs only that, twenty times, for a profiler
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--profile") == 0) profile = argv[i + 1];
