@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <vector>
 
 namespace udra::publish {
 
@@ -20,10 +21,12 @@ CreateResult CreateNewFile(const std::filesystem::path& path, const void* data, 
 // file, never a mix or no file.
 bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// Makes every file and folder entry written on the file system that holds
-// `folder` durable, so that what is renamed into place afterwards never
-// refers to data that a crash could lose.
-bool FlushFileSystem(const std::filesystem::path& folder);
+// Makes the bytes of `files` (written without flush) and the entries of
+// `folders` durable, so that what is renamed into place afterwards never
+// refers to data that a crash could lose. Only these are flushed: other
+// dirty data on the same file system is not waited for.
+bool FlushWritten(const std::vector<std::filesystem::path>& files,
+                  const std::vector<std::filesystem::path>& folders);
 
 // Makes the entries of `folder` (creations, links, renames) durable.
 bool FlushFolder(const std::filesystem::path& folder);

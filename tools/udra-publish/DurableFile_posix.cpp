@@ -1,13 +1,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "DurableFile.h"
 
 namespace udra::publish {
 namespace {
+
+constexpr size_t kFlushThreads = 8;
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* at = static_cast<const char*>(data);
@@ -23,11 +30,33 @@ bool WriteAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool SyncPath(const std::filesystem::path& path, bool wholeFileSystem) {
+bool SyncPath(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = (wholeFileSystem ? ::syncfs(fd) : ::fsync(fd)) == 0;
+  const bool ok = ::fsync(fd) == 0;
   ::close(fd);
+  return ok;
+}
+
+// fsync of every path, on a few threads at once: each one mostly waits for
+// the disk, and the file system commits concurrent requests together.
+bool SyncAll(const std::vector<std::filesystem::path>& paths) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> ok{true};
+  auto work = [&] {
+    for (size_t i = next++; i < paths.size() && ok; i = next++) {
+      if (!SyncPath(paths[i])) ok = false;
+    }
+  };
+  std::vector<std::thread> threads;
+  const size_t wanted = std::min(paths.size() / 8, kFlushThreads - 1);
+  try {
+    for (size_t i = 0; i < wanted; ++i) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer helpers: this thread does the rest.
+  }
+  work();
+  for (std::thread& t : threads) t.join();
   return ok;
 }
 
@@ -50,9 +79,12 @@ bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path&
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool FlushFileSystem(const std::filesystem::path& folder) { return SyncPath(folder, true); }
+bool FlushWritten(const std::vector<std::filesystem::path>& files,
+                  const std::vector<std::filesystem::path>& folders) {
+  return SyncAll(files) && SyncAll(folders);
+}
 
-bool FlushFolder(const std::filesystem::path& folder) { return SyncPath(folder, false); }
+bool FlushFolder(const std::filesystem::path& folder) { return SyncPath(folder); }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
 

@@ -4,9 +4,8 @@
 
 namespace udra::publish {
 
-// Windows has no call that flushes a whole volume without administrator
-// rights, so every file is flushed as it is written and FlushFileSystem has
-// nothing left to do. NTFS journals folder entries itself.
+// Every file is flushed as it is written, so FlushWritten has nothing left
+// to do. NTFS journals folder entries itself.
 CreateResult CreateNewFile(const std::filesystem::path& path, const void* data, size_t size,
                            bool /*flush*/) {
   const HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -39,7 +38,10 @@ bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path&
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool FlushFileSystem(const std::filesystem::path&) { return true; }
+bool FlushWritten(const std::vector<std::filesystem::path>&,
+                  const std::vector<std::filesystem::path>&) {
+  return true;
+}
 
 bool FlushFolder(const std::filesystem::path&) { return true; }
 

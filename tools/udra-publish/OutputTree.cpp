@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "DurableFile.h"
+#include "PreviousVersion.h"
 
 namespace fs = std::filesystem;
 
@@ -33,6 +34,7 @@ bool ReadStored(const fs::path& path, std::vector<uint8_t>& out) {
 bool OutputTree::MakeParent(const fs::path& path, std::string& error) {
   const fs::path parent = path.parent_path();
   std::string key = parent.generic_string();
+  std::lock_guard<std::mutex> lock(mutex_);
   if (folders_.count(key) != 0) return true;
   std::error_code ec;
   fs::create_directories(parent, ec);
@@ -41,7 +43,20 @@ bool OutputTree::MakeParent(const fs::path& path, std::string& error) {
     return false;
   }
   folders_.insert(std::move(key));
+  // Any folder from here up to OUT (and OUT's own entry) may be new.
+  for (fs::path folder = parent; !folder.empty(); folder = folder.parent_path()) {
+    changed_.insert(folder);
+    if (folder == root_) break;
+  }
+  const fs::path above = root_.parent_path();
+  changed_.insert(above.empty() ? fs::path(".") : above);
   return true;
+}
+
+void OutputTree::Written(const fs::path& final, bool flushed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  changed_.insert(final.parent_path());
+  if (!flushed) unflushed_.push_back(final);
 }
 
 bool OutputTree::WriteTemporary(const fs::path& final, const std::vector<uint8_t>& data,
@@ -122,15 +137,45 @@ bool OutputTree::Reuse(const std::string& from, const std::string& to, bool& lin
       return false;
     }
   }
+  // A link adds a folder entry only; a copy is new bytes as well.
+  Written(final, linked);
   return true;
 }
 
 bool OutputTree::Flush(std::string& error) {
-  if (!FlushFileSystem(root_)) {
+  std::vector<fs::path> files, folders;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files.swap(unflushed_);
+    folders.assign(changed_.begin(), changed_.end());
+    changed_.clear();
+  }
+  if (!FlushWritten(files, folders)) {
     error = "cannot flush the content tree to disk: " + root_.string();
     return false;
   }
   return true;
+}
+
+ReuseOutcome ReusePrevious(OutputTree& tree, const PreviousDownload& old, const std::string& to,
+                           std::string& error) {
+  if (!old.consistent || old.path.empty()) return ReuseOutcome::kInconsistent;
+  // One look: file_size fails for anything but a (linked-to) regular file.
+  std::error_code ec;
+  const uint64_t size = fs::file_size(tree.Root() / old.path, ec);
+  if (ec || size != uint64_t(old.packedSize)) return ReuseOutcome::kMissing;
+  bool linked = false;
+  if (!tree.Reuse(old.path, to, linked, error)) return ReuseOutcome::kFailed;
+  return linked ? ReuseOutcome::kLinked : ReuseOutcome::kCopied;
+}
+
+const char* ReuseProblem(ReuseOutcome outcome) {
+  switch (outcome) {
+    case ReuseOutcome::kInconsistent:
+      return "is not one consistent stored file in the previous catalogue";
+    case ReuseOutcome::kMissing: return "is missing or not of its catalogued size";
+    default: return nullptr;
+  }
 }
 
 }  // namespace udra::publish

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 #include "Catalogue.h"
@@ -16,28 +17,32 @@ namespace {
 constexpr size_t kColumns = 7;
 
 // Readers trim blanks and slashes from every column.
-std::string TrimColumn(const std::string& s) {
+std::string_view TrimColumn(std::string_view s) {
   const char* set = " \t\r\n\\/";
   const size_t b = s.find_first_not_of(set);
-  if (b == std::string::npos) return "";
+  if (b == std::string_view::npos) return {};
   return s.substr(b, s.find_last_not_of(set) - b + 1);
 }
 
-// Readers skip empty columns, so "a||b" has two.
-std::vector<std::string> Columns(const std::string& line) {
-  std::vector<std::string> out;
-  size_t start = 0;
+// Readers skip empty columns, so "a||b" has two. Up to kColumns are kept;
+// the count goes on.
+size_t Columns(std::string_view line, std::string_view (&out)[kColumns]) {
+  size_t count = 0, start = 0;
   while (start <= line.size()) {
     size_t end = line.find('|', start);
-    if (end == std::string::npos) end = line.size();
-    const std::string column = TrimColumn(line.substr(start, end - start));
-    if (!column.empty()) out.push_back(column);
+    if (end == std::string_view::npos) end = line.size();
+    const std::string_view column = TrimColumn(line.substr(start, end - start));
+    if (!column.empty()) {
+      if (count < kColumns) out[count] = column;
+      ++count;
+    }
     start = end + 1;
   }
-  return out;
+  return count;
 }
 
-bool ParseInt(const std::string& text, int64_t& value) {
+bool ParseInt(std::string_view column, int64_t& value) {
+  const std::string text(column);
   errno = 0;
   char* end = nullptr;
   const long long v = std::strtoll(text.c_str(), &end, 10);
@@ -46,13 +51,13 @@ bool ParseInt(const std::string& text, int64_t& value) {
   return true;
 }
 
-bool ParseDigest(std::string text, std::string& digest) {
+bool ParseDigest(std::string_view text, std::string& digest) {
   if (text.size() != 32) return false;
-  for (char& c : text) {
+  digest.assign(text);
+  for (char& c : digest) {
     if (c >= 'a' && c <= 'f') c = char(c - 'a' + 'A');
     if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
   }
-  digest = text;
   return true;
 }
 
@@ -74,18 +79,21 @@ std::string FoldCase(std::string text) {
 
 std::string JoinBelowRoot(const std::string& folder, const std::string& name) {
   std::string out;
-  const std::string whole = folder + "/" + name;
-  size_t start = 0;
-  while (start <= whole.size()) {
-    size_t end = whole.find_first_of("/\\", start);
-    if (end == std::string::npos) end = whole.size();
-    const std::string part = whole.substr(start, end - start);
-    if (part == "." || part == "..") return "";
-    if (!part.empty()) {
-      if (!out.empty()) out += '/';
-      out += part;
+  out.reserve(folder.size() + name.size() + 1);
+  for (const std::string* text : {&folder, &name}) {
+    const std::string_view whole(*text);
+    size_t start = 0;
+    while (start <= whole.size()) {
+      size_t end = whole.find_first_of("/\\", start);
+      if (end == std::string_view::npos) end = whole.size();
+      const std::string_view part = whole.substr(start, end - start);
+      if (part == "." || part == "..") return "";
+      if (!part.empty()) {
+        if (!out.empty()) out += '/';
+        out += part;
+      }
+      start = end + 1;
     }
-    start = end + 1;
   }
   return out;
 }
@@ -111,8 +119,8 @@ bool PreviousVersion::Load(const fs::path& path, std::string& error) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     ++number;
-    const std::string line = text.substr(start, end - start);
-    if (line.find_first_not_of(" \t\r") != std::string::npos && !AddLine(line, error)) {
+    const std::string_view line = std::string_view(text).substr(start, end - start);
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos && !AddLine(line, error)) {
       error = "the previous catalogue " + path.string() + ", line " + std::to_string(number) +
               ": " + error + "; move it away to publish a new tree";
       return false;
@@ -136,10 +144,11 @@ PreviousDownload& PreviousVersion::DownloadFor(const std::string& name, const st
   return download;
 }
 
-bool PreviousVersion::AddLine(const std::string& line, std::string& error) {
-  const std::vector<std::string> cols = Columns(line);
-  if (cols.size() != kColumns) {
-    error = "expected 7 columns, found " + std::to_string(cols.size());
+bool PreviousVersion::AddLine(std::string_view line, std::string& error) {
+  std::string_view cols[kColumns];
+  const size_t count = Columns(line, cols);
+  if (count != kColumns) {
+    error = "expected 7 columns, found " + std::to_string(count);
     return false;
   }
   int64_t size = 0, packedSize = 0;
@@ -152,29 +161,32 @@ bool PreviousVersion::AddLine(const std::string& line, std::string& error) {
     error = "bad digest column";
     return false;
   }
-  const std::string urlFolder = cols[5] == "/" ? "" : cols[5];
-  const std::string package = cols[6] == ":" ? "" : cols[6];
-  const std::string folderUtf8 =
-      JoinBelowRoot(urlFolder.empty() ? "" : ToUtf8(urlFolder), "");
-  if (std::find(urlFolders_.begin(), urlFolders_.end(), folderUtf8) == urlFolders_.end()) {
-    urlFolders_.push_back(folderUtf8);
+  const std::string urlFolder(cols[5] == "/" ? std::string_view() : cols[5]);
+  const std::string package(cols[6] == ":" ? std::string_view() : cols[6]);
+  // Lines of one version name the same few folders, mostly one after another.
+  if (urlFolder != lastUrlFolder_ || urlFolders_.empty()) {
+    const std::string folderUtf8 = JoinBelowRoot(urlFolder.empty() ? "" : ToUtf8(urlFolder), "");
+    if (std::find(urlFolders_.begin(), urlFolders_.end(), folderUtf8) == urlFolders_.end()) {
+      urlFolders_.push_back(folderUtf8);
+    }
+    lastUrlFolder_ = urlFolder;
   }
   if (size < 0) return true;  // a folder: nothing stored
-  const std::string& name = package.empty() ? cols[0] : package;
+  const std::string name(package.empty() ? cols[0] : std::string_view(package));
   bool isNew = false;
   PreviousDownload& download = DownloadFor(name, AnsiPath(urlFolder, name), isNew);
   if (isNew) {
     download.package = !package.empty();
     download.packedSize = packedSize;
-    download.packedDigest = packedDigest;
+    download.packedDigest = std::move(packedDigest);
   } else if (!download.package || package.empty() || download.packedSize != packedSize ||
              download.packedDigest != packedDigest) {
     download.consistent = false;  // listed twice, or members that disagree
   }
   if (package.empty()) {
     download.size = size;
-    download.digest = digest;
-  } else if (!download.members.emplace(cols[0], PreviousMember{size, digest}).second) {
+    download.digest = std::move(digest);
+  } else if (!download.members.emplace(std::string(cols[0]), PreviousMember{size, std::move(digest)}).second) {
     download.consistent = false;
   }
   return true;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -50,13 +51,14 @@ class PreviousVersion {
   const std::vector<std::string>& UrlFolders() const { return urlFolders_; }
 
  private:
-  bool AddLine(const std::string& line, std::string& error);
+  bool AddLine(std::string_view line, std::string& error);
   PreviousDownload& DownloadFor(const std::string& name, const std::string& path, bool& isNew);
 
   bool exists_ = false;
   std::vector<PreviousDownload> downloads_;
   std::unordered_map<std::string, size_t> index_;  // folded name -> downloads_
   std::vector<std::string> urlFolders_;
+  std::string lastUrlFolder_;  // ANSI, as the last line gave it
 };
 
 // ASCII letters folded to lower case, as catalogue lookups compare names.

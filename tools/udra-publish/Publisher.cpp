@@ -11,7 +11,7 @@
 #include "PackageWriter.h"
 #include "Progress.h"
 #include "SourceReader.h"
-#include "util/Md5.h"
+#include "Digest.h"
 
 namespace fs = std::filesystem;
 
@@ -91,13 +91,22 @@ bool Publisher::Run(std::string& error) {
     progress_ = &progress;
     if (previous_.Exists()) {
       // Only a previous version makes digests worth having before encoding.
-      std::vector<fs::path> paths;
-      std::vector<uint64_t> sizes;
-      for (const Item& item : items_) {
-        paths.push_back(item.folder ? fs::path() : item.path);
-        sizes.push_back(item.size);
+      // Files stored on their own are put in place by the hashing threads
+      // when unchanged; package members are only hashed.
+      std::vector<HashJob> jobs(items_.size());
+      for (size_t i = 0; i < items_.size(); ++i) {
+        const Item& item = items_[i];
+        if (item.folder) continue;
+        jobs[i].path = item.path;
+        jobs[i].size = item.size;
+        if (item.package >= 0) continue;
+        const PreviousDownload* old = previous_.Find(item.key);
+        if (old != nullptr && !old->package) {
+          jobs[i].previous = old;
+          jobs[i].to = StoredPath(item.relative);
+        }
       }
-      ahead_ = std::make_unique<DigestAhead>(std::move(paths), std::move(sizes), kMaxFileSize);
+      ahead_ = std::make_unique<DigestAhead>(std::move(jobs), kMaxFileSize, tree_);
     }
     bool ok = PublishFiles(error);
     for (size_t i = 0; ok && i < packages_.size(); ++i) ok = PublishPackage(i, error);
@@ -157,22 +166,44 @@ bool Publisher::CheckOptions(std::string& error) {
 bool Publisher::Scan(std::string& error) {
   std::error_code ec;
   fs::recursive_directory_iterator it(sourceRoot_, fs::directory_options::none, ec), end;
+  // The catalogue name of the folder being listed at each depth.
+  std::vector<std::string> folders;
   for (; !ec && it != end; it.increment(ec)) {
-    const fs::path& path = it->path();
+    const fs::directory_entry& entry = *it;
     // The entry's type comes with the folder listing; only links need a look
-    // at what they point to.
-    const fs::file_status status = it->is_symlink(ec) ? it->status(ec) : it->symlink_status(ec);
+    // at what they point to. A regular file needs one more for its size.
+    const bool link = entry.is_symlink(ec);
     if (ec) break;
-    if (fs::is_directory(status)) {
-      if (it->is_symlink()) {
-        std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.string().c_str());
-        continue;
-      }
-      if (!AddItem(path, true, 0, error)) return false;
-    } else if (fs::is_regular_file(status)) {
-      const uint64_t size = it->file_size(ec);
+    const fs::file_type type =
+        link ? entry.status(ec).type()
+             : entry.is_directory(ec)
+                   ? fs::file_type::directory
+                   : (!ec && entry.is_regular_file(ec)) ? fs::file_type::regular
+                                                        : fs::file_type::unknown;
+    if (ec) break;
+    if (type != fs::file_type::directory && type != fs::file_type::regular) continue;
+    const fs::path& path = entry.path();
+    if (type == fs::file_type::directory && link) {
+      std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.string().c_str());
+      continue;
+    }
+    const size_t depth = size_t(it.depth());
+    std::string relative = path.filename().string();
+    if (relative.find('\\') != std::string::npos) {
+      error = "name contains a backslash: " + path.string();
+      return false;
+    }
+    if (depth > 0) relative = folders[depth - 1] + '\\' + relative;
+    uint64_t size = 0;
+    if (type == fs::file_type::directory) {
+      folders.resize(depth + 1);
+      folders[depth] = relative;
+    } else {
+      size = entry.file_size(ec);
       if (ec) break;
-      if (!AddItem(path, false, size, error)) return false;
+    }
+    if (!AddItem(path, std::move(relative), type == fs::file_type::directory, size, error)) {
+      return false;
     }
   }
   if (ec) {
@@ -191,34 +222,25 @@ bool Publisher::Scan(std::string& error) {
   return true;
 }
 
-bool Publisher::AddItem(const fs::path& path, bool folder, uint64_t size, std::string& error) {
-  std::string relative;
-  for (const fs::path& part : path.lexically_relative(sourceRoot_)) {
-    const std::string text = part.string();
-    if (text.find('\\') != std::string::npos) {
-      error = "name contains a backslash: " + path.string();
-      return false;
-    }
-    if (!relative.empty()) relative += '\\';
-    relative += text;
-  }
+bool Publisher::AddItem(const fs::path& path, std::string relative, bool folder, uint64_t size,
+                        std::string& error) {
   if (const char* problem = NameProblem(relative)) {
     error = "name " + std::string(problem) + ": " + relative;
     return false;
   }
   Item item;
-  item.relative = relative;
   item.key = ToAnsi(relative);
+  item.relative = std::move(relative);
   if (item.key.empty()) {
-    error = "name cannot be written in the ANSI code page: " + relative;
+    error = "name cannot be written in the ANSI code page: " + item.relative;
     return false;
   }
   if (item.key.size() > kMaxKeyLength) {
-    error = "name longer than 255 bytes: " + relative;
+    error = "name longer than 255 bytes: " + item.relative;
     return false;
   }
   if (!folder && size > kMaxFileSize) {
-    error = "file larger than 2 GiB: " + relative;
+    error = "file larger than 2 GiB: " + item.relative;
     return false;
   }
   item.path = path;
@@ -291,10 +313,15 @@ bool Publisher::PublishFiles(std::string& error) {
     const PreviousDownload* old = previous_.Find(item.key);
     bool reused = false;
     uint64_t size = 0;
-    if (old != nullptr && !old->package && Digested(index, size, line.digest) &&
-        old->size == int64_t(size) && old->digest == line.digest &&
-        !TryReuse(*old, item.relative, reused, error)) {
-      return false;
+    if (old != nullptr && !old->package && ahead_ != nullptr) {
+      // The hashing thread compared it with the previous version and, when
+      // unchanged, put the previous stored form in place already.
+      const HashResult& hashed = ahead_->Get(index);
+      if (hashed.reuse != ReuseOutcome::kNotTried) {
+        size = hashed.size;
+        line.digest = hashed.digest;
+        if (!Reused(*old, hashed.reuse, hashed.error, reused, error)) return false;
+      }
     }
     if (reused) {
       line.size = int64_t(size);
@@ -307,14 +334,14 @@ bool Publisher::PublishFiles(std::string& error) {
       if (!ReadSource(item, data, error)) return false;
       size = data.size();
       line.size = int64_t(size);
-      line.digest = Md5::HexDigest(data.data(), data.size());
+      line.digest = Md5Hex(data.data(), data.size());
       if (!EncodeEntry(options_.encoder, data, stored, error)) {
         error += ": " + item.relative;
         return false;
       }
       if (!WriteOutput(item.relative, stored, error)) return false;
       line.packedSize = int64_t(stored.size());
-      line.packedDigest = Md5::HexDigest(stored.data(), stored.size());
+      line.packedDigest = Md5Hex(stored.data(), stored.size());
     }
     CountDownload(item.key, StoredPath(item.relative), reused, uint64_t(line.packedSize));
     lines_.push_back(std::move(line));
@@ -353,7 +380,7 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
     CatalogueLine line;
     line.name = item.key;
     line.size = int64_t(data.size());
-    line.digest = Md5::HexDigest(data.data(), data.size());
+    line.digest = Md5Hex(data.data(), data.size());
     line.urlFolder = urlFolderKey_;
     line.packageName = package.name;
     members.push_back(std::move(line));
@@ -368,7 +395,7 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
   }
   if (!WriteOutput(package.relative + kPackageSuffix, container, error)) return false;
   package.packedSize = int64_t(container.size());
-  package.packedDigest = Md5::HexDigest(container.data(), container.size());
+  package.packedDigest = Md5Hex(container.data(), container.size());
   for (CatalogueLine& line : members) {
     line.packedSize = package.packedSize;
     line.packedDigest = package.packedDigest;
@@ -440,7 +467,12 @@ bool Publisher::ReadSource(const Item& item, std::vector<uint8_t>& data, std::st
 }
 
 bool Publisher::Digested(size_t index, uint64_t& size, std::string& digest) {
-  return ahead_ != nullptr && ahead_->Get(index, size, digest);
+  if (ahead_ == nullptr) return false;
+  const HashResult& hashed = ahead_->Get(index);
+  if (!hashed.hashed) return false;
+  size = hashed.size;
+  digest = hashed.digest;
+  return true;
 }
 
 bool Publisher::WriteOutput(const std::string& relativeUtf8, const std::vector<uint8_t>& data,

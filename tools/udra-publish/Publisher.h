@@ -84,7 +84,8 @@ class Publisher {
 
   bool CheckOptions(std::string& error);
   bool Scan(std::string& error);
-  bool AddItem(const std::filesystem::path& path, bool folder, uint64_t size, std::string& error);
+  bool AddItem(const std::filesystem::path& path, std::string relative, bool folder,
+               uint64_t size, std::string& error);
   bool AssignPackages(std::string& error);
   bool CheckLayout(std::string& error);
   bool PublishFiles(std::string& error);
@@ -92,6 +93,8 @@ class Publisher {
   bool ReusePackage(size_t index, const PreviousDownload& old, bool& reused, std::string& error);
   bool TryReuse(const PreviousDownload& old, const std::string& relativeUtf8, bool& reused,
                 std::string& error);
+  bool Reused(const PreviousDownload& old, ReuseOutcome outcome, const std::string& failure,
+              bool& reused, std::string& error);
   void CountDownload(const std::string& name, const std::string& path, bool reused,
                      uint64_t storedBytes);
   void CountRemoved();

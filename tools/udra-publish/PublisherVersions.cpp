@@ -70,28 +70,27 @@ bool Publisher::CheckLayout(std::string& error) {
 // `reused` false otherwise (the caller then stores it anew).
 bool Publisher::TryReuse(const PreviousDownload& old, const std::string& relativeUtf8,
                          bool& reused, std::string& error) {
+  std::string failure;
+  const ReuseOutcome outcome = ReusePrevious(tree_, old, StoredPath(relativeUtf8), failure);
+  return Reused(old, outcome, failure, reused, error);
+}
+
+// Counts what ReusePrevious did (here or on a hashing thread) and warns when
+// the previous stored form could not be used.
+bool Publisher::Reused(const PreviousDownload& old, ReuseOutcome outcome,
+                       const std::string& failure, bool& reused, std::string& error) {
   reused = false;
-  const char* problem = nullptr;
-  if (!old.consistent || old.path.empty()) {
-    problem = "is not one consistent stored file in the previous catalogue";
-  } else {
-    // One look: file_size fails for anything but a (linked-to) regular file.
-    std::error_code ec;
-    const uint64_t size = fs::file_size(fs::path(options_.output) / old.path, ec);
-    if (ec || size != uint64_t(old.packedSize)) {
-      problem = "is missing or not of its catalogued size";
-    }
+  switch (outcome) {
+    case ReuseOutcome::kNotTried: return true;
+    case ReuseOutcome::kFailed: error = failure; return false;
+    case ReuseOutcome::kLinked: ++stats_.linked; reused = true; return true;
+    case ReuseOutcome::kCopied: ++stats_.copied; reused = true; return true;
+    case ReuseOutcome::kInconsistent:
+    case ReuseOutcome::kMissing: break;
   }
-  if (problem != nullptr) {
-    std::fprintf(stderr, "udra-publish: %s %s; storing it anew\n",
-                 ToUtf8(old.name).c_str(), problem);
-    ++stats_.storedAnew;
-    return true;
-  }
-  bool linked = false;
-  if (!tree_.Reuse(old.path, StoredPath(relativeUtf8), linked, error)) return false;
-  ++(linked ? stats_.linked : stats_.copied);
-  reused = true;
+  std::fprintf(stderr, "udra-publish: %s %s; storing it anew\n", ToUtf8(old.name).c_str(),
+               ReuseProblem(outcome));
+  ++stats_.storedAnew;
   return true;
 }
 

@@ -4,7 +4,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "util/Md5.h"
+#include "Digest.h"
+#include "PreviousVersion.h"
 
 namespace fs = std::filesystem;
 
@@ -35,19 +36,17 @@ bool ReadSourceFile(const fs::path& path, uint64_t sizeHint, std::vector<uint8_t
   return !in.bad();
 }
 
-DigestAhead::DigestAhead(std::vector<fs::path> paths, std::vector<uint64_t> sizes,
-                         uint64_t maxSize)
-    : paths_(std::move(paths)),
-      sizes_(std::move(sizes)),
+DigestAhead::DigestAhead(std::vector<HashJob> jobs, uint64_t maxSize, OutputTree& tree)
+    : jobs_(std::move(jobs)),
       maxSize_(maxSize),
-      digests_(paths_.size()),
-      readSizes_(paths_.size()),
-      states_(paths_.size(), kPending) {
+      tree_(tree),
+      results_(jobs_.size()),
+      states_(jobs_.size(), kPending) {
   const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
   try {
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
   } catch (const std::system_error&) {
-    // Fewer threads, or none: then Get hashes each file itself.
+    // Fewer threads, or none: then Get does each job itself.
   }
 }
 
@@ -62,57 +61,84 @@ DigestAhead::~DigestAhead() {
 // Streams each file through MD5, so a thread holds one chunk, not a file.
 void DigestAhead::Work() {
   std::vector<char> buffer(kChunk);
+  std::ifstream in;
   for (;;) {
     size_t index;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (stop_ || next_ >= paths_.size()) return;
+      if (stop_ || next_ >= jobs_.size()) return;
       index = next_++;
     }
-    uint64_t size = 0;
-    std::string digest;
-    // Unreadable files are left to the publish loop, which reports them.
-    const State state = Hash(index, buffer, size, digest) ? kDone : kFailed;
+    Process(index, buffer, in);
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      digests_[index] = std::move(digest);
-      readSizes_[index] = size;
-      states_[index] = state;
+      states_[index] = kDone;
+      wake = waitingFor_ == index;
     }
-    done_.notify_all();
+    // Only the job the publish loop waits for wakes it.
+    if (wake) done_.notify_one();
   }
 }
 
-bool DigestAhead::Hash(size_t index, std::vector<char>& buffer, uint64_t& size,
-                       std::string& digest) const {
-  if (paths_[index].empty() || sizes_[index] > maxSize_) return false;
-  std::ifstream in(paths_[index], std::ios::binary);
+void DigestAhead::Process(size_t index, std::vector<char>& buffer, std::ifstream& in) {
+  const HashJob& job = jobs_[index];
+  HashResult& result = results_[index];
+  try {
+    // Unreadable files are left to the publish loop, which reports them.
+    result.hashed = Hash(job, buffer, in, result);
+    const PreviousDownload* old = job.previous;
+    if (result.hashed && old != nullptr && old->size == int64_t(result.size) &&
+        old->digest == result.digest) {
+      result.reuse = ReusePrevious(tree_, *old, job.to, result.error);
+    }
+  } catch (const std::exception& e) {
+    result.hashed = false;
+    result.reuse = ReuseOutcome::kFailed;
+    result.error = e.what();
+  }
+}
+
+bool DigestAhead::Hash(const HashJob& job, std::vector<char>& buffer, std::ifstream& in,
+                       HashResult& result) const {
+  if (job.path.empty() || job.size > maxSize_) return false;
+  in.clear();
+  in.open(job.path, std::ios::binary);
   if (!in) return false;
-  Md5 md5;
+  thread_local Md5Stream md5;
+  md5.Start();
+  uint64_t size = 0;
   while (size <= maxSize_) {
     in.read(buffer.data(), std::streamsize(buffer.size()));
     md5.Update(buffer.data(), size_t(in.gcount()));
     size += uint64_t(in.gcount());
     if (!in) break;
   }
-  if (in.bad() || size > maxSize_) return false;
-  uint8_t raw[16];
-  md5.Final(raw);
-  digest = Md5::ToHex(raw);
+  const bool bad = in.bad();
+  in.close();
+  if (bad || size > maxSize_) return false;
+  md5.Finish(result.digest);
+  result.size = size;
   return true;
 }
 
-bool DigestAhead::Get(size_t index, uint64_t& size, std::string& digest) {
+const HashResult& DigestAhead::Get(size_t index) {
   if (threads_.empty()) {
-    std::vector<char> buffer(kChunk);
-    size = 0;
-    return Hash(index, buffer, size, digest);
+    if (states_[index] == kPending) {
+      std::vector<char> buffer(kChunk);
+      std::ifstream in;
+      Process(index, buffer, in);
+      states_[index] = kDone;
+    }
+    return results_[index];
   }
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return states_[index] != kPending; });
-  size = readSizes_[index];
-  digest = digests_[index];
-  return states_[index] == kDone;
+  if (states_[index] == kPending) {
+    waitingFor_ = index;
+    done_.wait(lock, [&] { return states_[index] != kPending; });
+    waitingFor_ = kNobody;
+  }
+  return results_[index];
 }
 
 }  // namespace udra::publish
