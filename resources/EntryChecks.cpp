@@ -1,6 +1,11 @@
 #include "resources/EntryChecks.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+
+#include "platform/Sync.h"
 
 namespace udra {
 namespace {
@@ -13,11 +18,71 @@ bool LessFolded(std::string_view a, std::string_view b) {
                                       [](char x, char y) { return FoldCase(x) < FoldCase(y); });
 }
 
+// One entry as the store listed it.
+struct ListedRow {
+  std::string name;
+  int32_t size;
+  char digest[33];
+};
+
+// Hands the store's listing from the thread that reads it to the one that
+// looks the names up in the catalogue, a batch at a time, so that the two
+// halves of the reconcile overlap.
+class ListingQueue {
+ public:
+  static constexpr size_t kBatch = 4096;
+
+  void Add(const char* name, int32_t size, const char* digest) {
+    ListedRow row{name, size, {}};
+    std::strncpy(row.digest, digest, sizeof row.digest - 1);
+    filling_.push_back(std::move(row));
+    if (filling_.size() >= kBatch) Flush();
+  }
+  void Finish(bool ok) {
+    Flush();
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    ok_ = ok;
+    ready_.notify_one();
+  }
+  // The next batch; false once the listing is over and every batch taken.
+  bool Take(std::vector<ListedRow>& batch) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return done_ || !batches_.empty(); });
+    if (batches_.empty()) return false;
+    batch = std::move(batches_.front());
+    batches_.pop_front();
+    return true;
+  }
+  bool ok() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ok_;
+  }
+
+ private:
+  void Flush() {
+    if (filling_.empty()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    batches_.push_back(std::move(filling_));
+    filling_.clear();
+    filling_.reserve(kBatch);
+    ready_.notify_one();
+  }
+
+  std::vector<ListedRow> filling_;  // the listing thread's own
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::vector<ListedRow>> batches_;
+  bool done_ = false;
+  bool ok_ = false;
+};
+
 struct ListContext {
   const FileList& catalogue;
   const std::vector<EntryChecks::Expected>& packages;
   ReconcileResult& result;
   std::vector<std::string>& stale;
+  size_t cursor;  // the store lists names in an order close to the catalogue's
 };
 
 }  // namespace
@@ -58,9 +123,9 @@ std::vector<EntryChecks::Expected> EntryChecks::CollectPackages(const FileList& 
 }
 
 bool EntryChecks::ExpectedOf(const FileList& catalogue, std::string_view downloadName,
-                             const std::vector<Expected>& packages, Expected& out) {
+                             const std::vector<Expected>& packages, size_t& cursor, Expected& out) {
   FileListEntry entry;
-  if (catalogue.find(downloadName, entry) && entry.size != -1 && entry.packageName.empty()) {
+  if (catalogue.findFrom(downloadName, cursor, entry) && entry.size != -1 && entry.packageName.empty()) {
     out = {entry.name, entry.packedDigest, entry.packedSize};
     return true;
   }
@@ -76,21 +141,44 @@ ReconcileResult EntryChecks::Reconcile(const FileList& catalogue) {
   if (!digests_) return result;
   const std::vector<Expected> packages = CollectPackages(catalogue);
   std::vector<std::string> stale;
-  ListContext context{catalogue, packages, result, stale};
+  ListContext context{catalogue, packages, result, stale, 0};
   // An entry whose digest is not known (kept from a store of the previous
   // format) is stale when its size shows it; otherwise its bytes are
   // checked when it is first read.
-  result.listed = digests_->ListDigests(
-      [](void* c, const char* name, int32_t size, const char* digest) {
-        auto& ctx = *static_cast<ListContext*>(c);
-        Expected expected;
-        if (!ExpectedOf(ctx.catalogue, name, ctx.packages, expected)) return;  // named by none: left alone
-        ++ctx.result.checked;
-        const bool known = digest[0] != '\0';
-        if (!known) ++ctx.result.unknown;
-        if (size != expected.size || (known && !SameDigest(expected.digest, digest))) ctx.stale.emplace_back(name);
-      },
-      &context);
+  auto check = [&context](const char* name, int32_t size, const char* digest) {
+    Expected expected;
+    if (!ExpectedOf(context.catalogue, name, context.packages, context.cursor, expected)) return;  // named by none
+    ++context.result.checked;
+    const bool known = digest[0] != '\0';
+    if (!known) ++context.result.unknown;
+    if (size != expected.size || (known && !SameDigest(expected.digest, digest))) context.stale.emplace_back(name);
+  };
+  // The store is read on a thread of its own while this one looks the
+  // names up; without a thread, both happen here in turn.
+  ListingQueue queue;
+  IEntryDigests* digests = digests_;
+  auto lister = platform::Thread::Start([&queue, digests] {
+    const bool ok = digests->ListDigests(
+        [](void* q, const char* name, int32_t size, const char* digest) {
+          static_cast<ListingQueue*>(q)->Add(name, size, digest);
+        },
+        &queue);
+    queue.Finish(ok);
+    return 0;
+  });
+  if (lister) {
+    std::vector<ListedRow> batch;
+    while (queue.Take(batch))
+      for (const ListedRow& row : batch) check(row.name.c_str(), row.size, row.digest);
+    lister->Wait(platform::kInfinite);
+    result.listed = queue.ok();
+  } else {
+    result.listed = digests_->ListDigests(
+        [](void* c, const char* name, int32_t size, const char* digest) {
+          (*static_cast<decltype(check)*>(c))(name, size, digest);
+        },
+        &check);
+  }
   result.stale = stale.size();
   if (stale.empty()) return result;
   if (digests_->RemoveEntries(stale)) {

@@ -85,9 +85,10 @@ class EntryChecks {
     int32_t size = 0;
   };
   // False when no catalogue entry names `downloadName`. `packages` is sorted
-  // (CollectPackages).
+  // (CollectPackages); `cursor` is FileList::findFrom's, kept between calls
+  // that visit names in order.
   static bool ExpectedOf(const FileList& catalogue, std::string_view downloadName,
-                         const std::vector<Expected>& packages, Expected& out);
+                         const std::vector<Expected>& packages, size_t& cursor, Expected& out);
   static std::vector<Expected> CollectPackages(const FileList& catalogue);
 
  private:

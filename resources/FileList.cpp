@@ -230,6 +230,17 @@ bool FileList::find(std::string_view path, FileListEntry& entry) const {
   return true;
 }
 
+bool FileList::findFrom(std::string_view key, size_t& cursor, FileListEntry& entry) const {
+  size_t index = cursor;
+  std::string_view found;
+  if (index >= records_.size() || !KeyEqual(Text(records_[index].name), key)) {
+    if (!FindKey(key, found, index)) return false;
+  }
+  entry = EntryAt(index);
+  cursor = index + 1;
+  return true;
+}
+
 bool FileList::contains(std::string_view path) const {
   std::string_view key;
   size_t index;

@@ -49,6 +49,11 @@ class FileList {
   size_t memoryBytes() const;
 
   bool find(std::string_view path, FileListEntry& entry) const;
+  // As find for a key (no path rules applied), trying the entry at `cursor`
+  // first and leaving `cursor` after the entry found: keys looked up in an
+  // order close to the catalogue's touch memory next to the last one
+  // instead of a random slot of the index.
+  bool findFrom(std::string_view key, size_t& cursor, FileListEntry& entry) const;
   bool contains(std::string_view path) const;
   bool isFolder(std::string_view path) const;
   bool size(std::string_view path, int32_t& out) const;

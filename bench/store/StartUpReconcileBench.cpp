@@ -246,9 +246,10 @@ double LookupsOnly(const std::string& catalogue, const std::vector<Download>& do
   found = 0;
   const auto start = Clock::now();
   const std::vector<udra::EntryChecks::Expected> packages = udra::EntryChecks::CollectPackages(list);
+  size_t cursor = 0;
   for (const Download& d : downloads) {
     udra::EntryChecks::Expected expected;
-    if (udra::EntryChecks::ExpectedOf(list, d.name, packages, expected) && udra::SameDigest(expected.digest, d.digest))
+    if (udra::EntryChecks::ExpectedOf(list, d.name, packages, cursor, expected) && udra::SameDigest(expected.digest, d.digest))
       ++found;
   }
   return Seconds(start);
