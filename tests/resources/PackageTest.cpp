@@ -202,5 +202,45 @@ TEST(DecodeContent, FailuresAndEmptyEntries) {
   EXPECT_EQ(DecodeContent(store, PlainDecode, "a", "", 3).outcome, DecodedContent::Outcome::Failed);
 }
 
+// The stored-bytes check, small entries (checked before decoding) and large
+// ones (checked on a second thread while they decode) alike: a failed check
+// is Damaged whatever the decode gave; a missing entry is not damaged.
+TEST(DecodeContent, CheckedStoredBytes) {
+  for (const size_t size : {size_t(10), size_t(200000)}) {
+    SCOPED_TRACE(size);
+    FakeStore store;
+    const std::string body(size, 'z');
+    store.entries["f"] = "#" + body;
+    store.entries["Data\\Pack.pack"] = PackageBuilder().Member("empty", "").Member("big", "#" + body).Build();
+    int calls = 0;
+    std::string seen;
+    const StoredCheck pass = [&](const char* data, uint32_t n) {
+      ++calls;
+      seen.assign(data, n);
+      return true;
+    };
+    const StoredCheck fail = [](const char*, uint32_t) { return false; };
+
+    DecodedContent c = DecodeContent(store, PlainDecode, "f", "", int32_t(size), pass);
+    ASSERT_EQ(c.outcome, DecodedContent::Outcome::Bytes);
+    EXPECT_EQ(Text(c), body);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(seen, store.entries["f"]);  // the whole stored form
+    c = DecodeContent(store, PlainDecode, "f", "", int32_t(size), fail);
+    EXPECT_EQ(c.outcome, DecodedContent::Outcome::Failed);
+    EXPECT_TRUE(c.damaged);
+    // The package is checked as a whole, also for an empty member.
+    c = DecodeContent(store, PlainDecode, "Data\\Pack\\empty", "Data\\Pack.pack", 0, fail);
+    EXPECT_TRUE(c.damaged);
+    EXPECT_EQ(c.outcome, DecodedContent::Outcome::Failed);
+    c = DecodeContent(store, PlainDecode, "Data\\Pack\\big", "Data\\Pack.pack", int32_t(size), pass);
+    EXPECT_EQ(c.outcome, DecodedContent::Outcome::Bytes);
+    EXPECT_EQ(seen, store.entries["Data\\Pack.pack"]);
+    // Decoding to another size is damage too; an absent entry is not.
+    EXPECT_TRUE(DecodeContent(store, PlainDecode, "f", "", int32_t(size) + 1, pass).damaged);
+    EXPECT_FALSE(DecodeContent(store, PlainDecode, "absent", "", 3, pass).damaged);
+  }
+}
+
 }  // namespace
 }  // namespace udra
