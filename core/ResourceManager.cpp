@@ -60,16 +60,19 @@ bool ResourceManager::HoldsEntry(const std::string& name) const {
   return !m_entryChecks.IsBad(name) && m_store.HasEntry(name);
 }
 
-// With a store that records digests, an entry's stored bytes are checked
-// against the catalogue before they are first served in a session (a package
-// once for all its members); an entry that fails any check is dropped from
-// the store so that the next sync fetches it again.
 EntryDecoder ResourceManager::Decoder() {
   return [](const char* data, int32_t length, char** out, int32_t* inoutSize) {
     return length > 0 && DecodeEntry(GetLzmaCodec(), data, uint32_t(length), out, inoutSize);
   };
 }
 
+// With a store that records digests, an entry's stored bytes are checked
+// against the catalogue before they are first served in a session (a package
+// once for all its members). An entry whose bytes are not the catalogue's is
+// dropped from the store, so that the next sync fetches it again. Bytes that
+// are the catalogue's but do not decode to the catalogued file are kept: the
+// server holds the same, and a codec that cannot be loaded must never empty
+// the store.
 DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t catalogSize) {
   const EntryDecoder decode = Decoder();
   const std::string packageName = m_fileList.packageName(key);
@@ -89,17 +92,19 @@ DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t cata
     };
   }
   DecodedContent content = DecodeContent(m_store, decode, key, packageName, catalogSize, check);
-  if (content.damaged) {
+  const bool mismatch = !found.empty() && !SameDigest(found, expected);
+  if (content.damaged && mismatch) {
     const bool removed = m_entryChecks.Drop(name);
-    if (!found.empty() && !SameDigest(found, expected)) {
-      m_log.Format(Logger::E, "ResourceManager::ReadOpenFile() %s: stored entry %s has MD5 %s, the catalogue %s; %s",
-                   key.c_str(), name.c_str(), found.c_str(), expected.c_str(),
-                   removed ? "removed from the store" : "not removed, counts as missing");
-    } else {
-      m_log.Format(Logger::E, "ResourceManager::ReadOpenFile() %s: stored entry %s does not decode to the catalogued file; %s",
-                   key.c_str(), name.c_str(), removed ? "removed from the store" : "not removed, counts as missing");
-    }
-  } else if (!found.empty()) {
+    m_log.Format(Logger::E, "ResourceManager::ReadOpenFile() %s: stored entry %s has MD5 %s, the catalogue %s; %s",
+                 key.c_str(), name.c_str(), found.c_str(), expected.c_str(),
+                 removed ? "removed from the store" : "not removed, counts as missing");
+  } else if (content.damaged) {
+    m_log.Format(Logger::E,
+                 "ResourceManager::ReadOpenFile() %s: stored entry %s is the catalogue's but does not decode to the "
+                 "catalogued file; kept",
+                 key.c_str(), name.c_str());
+  }
+  if (!found.empty() && !mismatch) {
     m_entryChecks.MarkVerified(name);
     m_entryChecks.RecordDigest(name, int32_t(storedSize), found);
   }

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "EndToEndFixture.h"
+#include "util/Md5.h"
 
 namespace udra::e2e {
 namespace {
@@ -192,6 +193,47 @@ TEST_F(ContentVersionTest, DamagedEntriesAreNeverServedAndHealWithTheNextSync) {
   EXPECT_EQ(RequestsSince(env->server(), logged),
             (std::multiset<std::string>{"/v1/Data/big.bin", "/v1/Data/samesize.txt", "/v1/Pack.pack"}));
   ExpectContent(Version1());
+}
+
+// A content fault on the server, not in the store: the stored bytes are the
+// catalogue's (the publish went wrong), so dropping them would only fetch the
+// same bytes again. The read fails and the entry is kept.
+TEST_F(ContentVersionTest, EntryMatchingTheCatalogueButNotDecodingIsKept) {
+  env->session().Shutdown();
+  const std::string served = env->server().root() + "/v1/Data/resized.txt";
+  std::string bytes;
+  {
+    std::ifstream in(served, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_GT(bytes.size(), 100u);
+  bytes.resize(bytes.size() / 2);  // cut: the stream cannot decode
+  std::ofstream(served, std::ios::binary | std::ios::trunc) << bytes;
+  // Its catalogue line now describes the cut bytes.
+  std::string list = env->install().Read("FileList.dat");
+  const size_t line = list.find("Data\\resized.txt|");
+  ASSERT_NE(line, std::string::npos);
+  const size_t end = list.find('\n', line);
+  std::vector<std::string> columns;
+  std::stringstream fields(list.substr(line, end - line));
+  for (std::string column; std::getline(fields, column, '|');) columns.push_back(column);
+  ASSERT_GE(columns.size(), 6u);
+  columns[2] = std::to_string(bytes.size());
+  columns[4] = Md5::HexDigest(bytes.data(), bytes.size());
+  std::string patched;
+  for (const std::string& column : columns) patched += (patched.empty() ? "" : "|") + column;
+  list.replace(line, end - line, patched);
+  env->install().Write("FileList.dat", list);
+
+  env->Restart();
+  ASSERT_EQ(env->session().initResult(), 1);
+  SyncInfo info{};
+  ASSERT_TRUE(env->SyncAndWait("Data/resized.txt", info));
+  EXPECT_EQ(info.state, UDRA_SYNC_DONE);
+  EXPECT_EQ(env->ReadFile("Data/resized.txt"), "<read failed>");
+  EXPECT_TRUE(env->manager()->IsFileInArchive("Data/resized.txt"));
+  EXPECT_EQ(env->ReadFile("Data/resized.txt"), "<read failed>");
+  EXPECT_TRUE(env->manager()->IsFileInArchive("Data/resized.txt"));
 }
 
 TEST_F(ContentVersionTest, VerifyRepairRemovesWhatItFoundAndTheNextSyncRestoresIt) {
