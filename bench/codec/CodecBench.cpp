@@ -17,35 +17,13 @@
 #include "codec/StoredEntry.h"
 #include "codec/Tea.h"
 
+#include "GameContent.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Something like game content: text, tables of small numbers and noise.
-Bytes Content(size_t size) {
-  std::mt19937 rng(1);
-  Bytes out;
-  out.reserve(size);
-  static const char kText[] = "<item id=\"%u\" name=\"sword of the north\" weight=\"%u\"/>\n";
-  while (out.size() < size) {
-    switch (rng() % 3) {
-      case 0: {
-        char line[128];
-        const int n =
-            std::snprintf(line, sizeof line, kText, unsigned(rng() % 5000), unsigned(rng() % 100));
-        out.insert(out.end(), line, line + n);
-        break;
-      }
-      case 1:
-        for (int i = 0; i < 64; ++i) out.push_back(uint8_t(rng() % 16));
-        break;
-      default:
-        for (int i = 0; i < 32; ++i) out.push_back(uint8_t(rng()));
-    }
-  }
-  out.resize(size);
-  return out;
-}
+Bytes Content(size_t size) { return udra::bench::GameContent(size); }
 
 struct Fixture {
   Bytes content = Content(16 << 20);

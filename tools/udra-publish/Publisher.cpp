@@ -11,7 +11,7 @@
 #include "PackageWriter.h"
 #include "Progress.h"
 #include "SourceReader.h"
-#include "Digest.h"
+#include "util/Md5.h"
 
 namespace fs = std::filesystem;
 
@@ -334,14 +334,14 @@ bool Publisher::PublishFiles(std::string& error) {
       if (!ReadSource(item, data, error)) return false;
       size = data.size();
       line.size = int64_t(size);
-      line.digest = Md5Hex(data.data(), data.size());
+      line.digest = Md5::HexDigest(data.data(), data.size());
       if (!EncodeEntry(options_.encoder, data, stored, error)) {
         error += ": " + item.relative;
         return false;
       }
       if (!WriteOutput(item.relative, stored, error)) return false;
       line.packedSize = int64_t(stored.size());
-      line.packedDigest = Md5Hex(stored.data(), stored.size());
+      line.packedDigest = Md5::HexDigest(stored.data(), stored.size());
     }
     CountDownload(item.key, StoredPath(item.relative), reused, uint64_t(line.packedSize));
     lines_.push_back(std::move(line));
@@ -380,7 +380,7 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
     CatalogueLine line;
     line.name = item.key;
     line.size = int64_t(data.size());
-    line.digest = Md5Hex(data.data(), data.size());
+    line.digest = Md5::HexDigest(data.data(), data.size());
     line.urlFolder = urlFolderKey_;
     line.packageName = package.name;
     members.push_back(std::move(line));
@@ -395,7 +395,7 @@ bool Publisher::PublishPackage(size_t index, std::string& error) {
   }
   if (!WriteOutput(package.relative + kPackageSuffix, container, error)) return false;
   package.packedSize = int64_t(container.size());
-  package.packedDigest = Md5Hex(container.data(), container.size());
+  package.packedDigest = Md5::HexDigest(container.data(), container.size());
   for (CatalogueLine& line : members) {
     line.packedSize = package.packedSize;
     line.packedDigest = package.packedDigest;

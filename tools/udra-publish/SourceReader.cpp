@@ -4,7 +4,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "Digest.h"
+#include "host/Md5Stream.h"
 #include "PreviousVersion.h"
 
 namespace fs = std::filesystem;
@@ -105,8 +105,8 @@ bool DigestAhead::Hash(const HashJob& job, std::vector<char>& buffer, std::ifstr
   in.clear();
   in.open(job.path, std::ios::binary);
   if (!in) return false;
-  thread_local Md5Stream md5;
-  md5.Start();
+  thread_local host::Md5Stream md5;
+  md5.Reset();
   uint64_t size = 0;
   while (size <= maxSize_) {
     in.read(buffer.data(), std::streamsize(buffer.size()));
@@ -117,9 +117,9 @@ bool DigestAhead::Hash(const HashJob& job, std::vector<char>& buffer, std::ifstr
   const bool bad = in.bad();
   in.close();
   if (bad || size > maxSize_) return false;
-  md5.Finish(result.digest);
+  result.digest = md5.FinalHex();
   result.size = size;
-  return true;
+  return !result.digest.empty();
 }
 
 const HashResult& DigestAhead::Get(size_t index) {
