@@ -40,14 +40,20 @@ udra info
 echo "== syncing"
 udra sync Data Maps/town.map Maps/empty.map Sound/click.wav
 
-echo "== reading every file back"
+# Reads every file below the content folder $1 back through the library and
+# compares its MD5; sets failed=1 on a difference.
 failed=0
-while IFS= read -r -d '' file; do
-  relative=${file#"$root/sample/content/"}
-  want=$(md5sum < "$file" | cut -d' ' -f1)
-  got=$(udra cat "$relative" | md5sum | cut -d' ' -f1) || got="unreadable"
-  if [ "$want" = "$got" ]; then echo "ok   $relative"; else echo "BAD  $relative"; failed=1; fi
-done < <(find "$root/sample/content" -type f -print0 | sort -z)
+read_back() {
+  while IFS= read -r -d '' file; do
+    relative=${file#"$1/"}
+    want=$(md5sum < "$file" | cut -d' ' -f1)
+    got=$(udra cat "$relative" | md5sum | cut -d' ' -f1) || got="unreadable"
+    if [ "$want" = "$got" ]; then echo "ok   $relative"; else echo "BAD  $relative"; failed=1; fi
+  done < <(find "$1" -type f -print0 | sort -z)
+}
+
+echo "== reading every file back"
+read_back "$root/sample/content"
 
 echo "== extracting Data/config.ini"
 udra extract Data/config.ini
@@ -65,12 +71,7 @@ echo "== udra verify sees what version 2 changed"
 if udra verify; then echo "BAD  verify found nothing stale"; failed=1; fi
 echo "== syncing version 2 and reading every file back"
 udra sync Data Maps Sound
-while IFS= read -r -d '' file; do
-  relative=${file#"$v2/"}
-  want=$(md5sum < "$file" | cut -d' ' -f1)
-  got=$(udra cat "$relative" | md5sum | cut -d' ' -f1) || got="unreadable"
-  if [ "$want" = "$got" ]; then echo "ok   $relative"; else echo "BAD  $relative"; failed=1; fi
-done < <(find "$v2" -type f -print0 | sort -z)
+read_back "$v2"
 udra verify Data Maps Sound || failed=1
 
 [ "$failed" -eq 0 ] && echo "main job: both versions synced and read back intact"
