@@ -31,10 +31,28 @@ ResourceManager::ResourceManager()
 }
 
 ResourceManager::~ResourceManager() {
+  // A game may release the manager without a successful Uninitialize (its
+  // start failed, or Uninitialize returned false). Nothing may call back into
+  // this object afterwards: the window forgets it and its timers stop; the
+  // window itself can only be destroyed on the thread that owns it, elsewhere
+  // it stays behind inert (every message goes to the default procedure). This
+  // comes first, so that a background connect still running sends to no
+  // window rather than waiting for one.
+  m_connectPending = false;
+  if (m_wnd) {
+    platform::SetWindowUserData(m_wnd, 0);
+    KillTimers();
+    UDRAWndMsgProcessor::Uninitialize();
+  }
   // The launch thread writes m_hostProcess: it must be done before the
   // manager goes (a launch only starts a process, so this is short).
   if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
   m_udraClient.Stop();
+  {
+    // Readers on other threads see an empty manager from here on.
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_readGate.Close();
+  }
   std::string path;
   if (m_useRecord.dirty() && UseRecordPath(path)) m_useRecord.Save(path);
 }
@@ -150,7 +168,13 @@ bool ResourceManager::IsOpenFileAtEnd(int32_t handle) { return m_files.IsOpenFil
 bool ResourceManager::CloseFile(int32_t handle) { return m_files.CloseFile(handle); }
 bool ResourceManager::QueryOpenFileSize(int32_t handle, int32_t* size) { return m_files.QueryOpenFileSize(handle, size); }
 bool ResourceManager::QueryFileSize(const char* path, int32_t* size) { return m_files.QueryFileSize(path, size); }
-bool ResourceManager::IsFileInArchive(const char* path) { return m_files.IsFileInArchive(path); }
+// No m_lock here (a host recovery may hold it for seconds): the gate keeps the
+// catalogue and the store alive for the lookup, or answers absent while they
+// are being loaded or released.
+bool ResourceManager::IsFileInArchive(const char* path) {
+  const ReaderGate::Read read(m_readGate);
+  return read && m_files.IsFileInArchive(path);
+}
 bool ResourceManager::IsFolder(const char* path) { return m_files.IsFolder(path); }
 bool ResourceManager::SetCacheLimit(int32_t bytes) { return m_files.SetCacheLimit(bytes); }
 int32_t ResourceManager::ListFiles(const char* path, FileInfo** out) { return m_files.ListFiles(path, out); }
@@ -200,7 +224,10 @@ bool ResourceManager::SetUin(const char* uin) {
 }
 
 bool ResourceManager::RefreshShareState() {
-  m_udraShareState.Refresh();
+  {
+    const ReaderGate::Read read(m_readGate);
+    if (read) m_udraShareState.Refresh();
+  }
   return m_udraShareState.stateWord != 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "config/VersionSettings.h"
 #include "core/ArchiveStore.h"
+#include "core/ReaderGate.h"
 #include "core/StatsFacade.h"
 #include "core/StoreVerifier.h"
 #include "core/UDRAWndMsgProcessor.h"
@@ -116,6 +117,8 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   // content version (only with a store that records digests).
   void ReconcileStore();
   void SendQosReportIfDue();
+  // Kills the hidden window's two timers (nothing when there is no window).
+  void KillTimers();
 
   Logger m_log;
   VersionSettings m_config;
@@ -139,6 +142,16 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   // Set while Initialize has acquired something that Uninitialize releases:
   // a second Initialize is refused rather than acquiring it all twice.
   bool m_initialized = false;
+  // IsFileInArchive and RefreshShareState read the catalogue, the store and
+  // the shared state without m_lock; the few places that load or release
+  // them close this gate first (holding m_lock as well). Open while the
+  // catalogue is loaded.
+  ReaderGate m_readGate;
+  // Set while a background connect of this start may still send
+  // MSG_PIPE_CONNECTED; only that one notice brings the manager up.
+  std::atomic<bool> m_connectPending{false};
+  // FinishInitialize succeeded since the last Initialize.
+  std::atomic<bool> m_up{false};
   std::string m_version;
   std::string m_uin;
   std::string m_clientGuid;

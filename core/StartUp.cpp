@@ -29,6 +29,8 @@ bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
     return false;
   }
   m_urlRoot = urlRoot;
+  m_up = false;
+  m_connectPending = false;
   m_files.Reset(uint32_t(cacheLimit));
   m_syncs.ClearFailedFiles();
 
@@ -69,7 +71,8 @@ bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
   m_log.Write(Logger::T, "ResourceManager::Initialize() m_udraClient connect");
   if (!m_udraClient.Start(1, this)) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中初次尝试m_udraClient.Start()失败");
-    m_udraClient.StartAsync(this, m_wnd);
+    m_connectPending = true;
+    if (!m_udraClient.StartAsync(this, m_wnd)) m_connectPending = false;
     return true;
   }
   m_log.Write(Logger::T, "ResourceManager::Initialize() 管道连接成功, 进行额外的初始话动作");
@@ -121,12 +124,19 @@ bool ResourceManager::FinishInitialize() {
   platform::SetWindowTimer(m_wnd, kTickTimer, kTickIntervalMs);
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() LoadFileList");
-  if (!LoadFileList()) {
-    m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
-    PostInitResult(0);
-    return false;
+  {
+    // Run from the window handler this holds no lock: readers on other
+    // threads wait (or, lock-free, see nothing) until the catalogue is whole.
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_readGate.Close();
+    if (!LoadFileList()) {
+      m_log.Write(Logger::E, "ResourceManager::Initialize()中LoadFileList()失败");
+      PostInitResult(0);
+      return false;
+    }
+    ReconcileStore();
+    m_readGate.Open();
   }
-  ReconcileStore();
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() check m_sharedSpaces");
   bool opened = false;
@@ -143,6 +153,7 @@ bool ResourceManager::FinishInitialize() {
   SendMsg(MakeTick());
   m_log.Write(Logger::T, "ResourceManager::Initialize()成功");
   m_log.Format(Logger::T, "SendMessage m_hCallbackHWnd = %d!", int(reinterpret_cast<intptr_t>(m_hCallbackHWnd.load())));
+  m_up = true;
   PostInitResult(1);
   return true;
 }
@@ -151,6 +162,7 @@ bool ResourceManager::FinishInitialize() {
 // that only read files already in the store.
 bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit, bool followCatalogue) {
   std::lock_guard<std::recursive_mutex> guard(m_lock);
+  m_readGate.Close();
   m_files.Reset(cacheLimit);
   std::string folder;
   if (!ModuleFolder(folder) || !OpenStore(folder)) return false;
@@ -159,6 +171,7 @@ bool ResourceManager::AttachStoreAndCatalogue(uint32_t cacheLimit, bool followCa
     return false;
   }
   if (followCatalogue) ReconcileStore();
+  m_readGate.Open();
   return true;
 }
 
@@ -228,23 +241,55 @@ void ResourceManager::SendQosReportIfDue() {
   if (!qos::QosReport(report)) m_log.Write(Logger::E, "[ZEPH]Uninitialize()中QosReport()上报失败。");
 }
 
+void ResourceManager::KillTimers() {
+  if (!m_wnd) return;
+  platform::KillWindowTimer(m_wnd, kHostProbeTimer);
+  platform::KillWindowTimer(m_wnd, kTickTimer);
+}
+
+// The parts that other threads' calls use are released under m_lock, and the
+// catalogue and the store behind the closed gate, so that a call racing with
+// the shut-down finds them either whole or gone.
 bool ResourceManager::Uninitialize() {
+  using Guard = std::lock_guard<std::recursive_mutex>;
+  m_connectPending = false;
+  m_up = false;
   m_udraClient.Stop();
   if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
-  m_sharedSpaces.Close();
-  SendQosReportIfDue();
-  std::string useRecord;
-  if (!UseRecordPath(useRecord) || !m_useRecord.Save(useRecord)) return false;
-  m_fileList.clear();
-  m_files.ReleaseAll();
-  m_udraShareState.Close();
-  m_entryChecks.Reset();
-  if (!m_store.CloseAndRelease()) return false;
-  if (m_wnd) {
-    platform::KillWindowTimer(m_wnd, kHostProbeTimer);
-    platform::KillWindowTimer(m_wnd, kTickTimer);
+  {
+    Guard guard(m_lock);
+    m_sharedSpaces.Close();
   }
-  m_stats.Unload();
+  SendQosReportIfDue();
+  bool saved = false;
+  {
+    Guard guard(m_lock);
+    std::string useRecord;
+    saved = UseRecordPath(useRecord) && m_useRecord.Save(useRecord);
+  }
+  // On the two failures below the store and the window stay for a later
+  // Uninitialize; the timers go now, since the pipe they feed is closed.
+  if (!saved) {
+    KillTimers();
+    return false;
+  }
+  {
+    Guard guard(m_lock);
+    m_readGate.Close();
+    m_fileList.clear();
+    m_files.ReleaseAll();
+    m_udraShareState.Close();
+    m_entryChecks.Reset();
+    if (!m_store.CloseAndRelease()) {
+      KillTimers();
+      return false;
+    }
+  }
+  KillTimers();
+  {
+    Guard guard(m_lock);
+    m_stats.Unload();
+  }
   if (m_wnd && !UDRAWndMsgProcessor::Uninitialize()) return false;
   m_initialized = false;
   m_log.Write(Logger::T, "ResourceManager::Uninitialize()成功");

@@ -9,7 +9,9 @@ namespace udra {
 void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t wParam, intptr_t) {
   switch (msg) {
     case MSG_PIPE_MESSAGE: {
-      const PipeMsg* record = PipeMsgOfParam(wParam);
+      // Only a copy the pipe client made and nobody has freed yet is a
+      // record; whatever else arrives here is ignored, never read or freed.
+      const std::unique_ptr<PipeMsg> record = TakePipeMsgCopy(wParam);
       if (!record) return;
       switch (PipeMsgCmd(*record)) {
         case CMD_SYNC_RETURN: {
@@ -30,7 +32,6 @@ void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t w
         default:
           break;
       }
-      FreePipeMsgCopy(wParam);
       return;
     }
     case platform::kWmTimer:
@@ -42,13 +43,19 @@ void ResourceManager::OnWndMsg(platform::WindowHandle, uint32_t msg, uintptr_t w
         m_log.Format(Logger::T, "IsUDRAHostAlive() == %d", IsUDRAHostAlive() ? 1 : 0);
       }
       return;
-    case MSG_PIPE_CONNECTED:
+    case MSG_PIPE_CONNECTED: {
       m_log.Format(Logger::T, "MSG_PIPE_CONNECTED succ = %d", int(wParam));
-      if (wParam == 1)
-        FinishInitialize();
-      else
+      // The background connect reports once; a connected notice that no
+      // connect of this start is waiting for (sent by anyone else, or a
+      // second one) must not bring the manager up again.
+      const bool awaited = m_connectPending.exchange(false);
+      if (wParam == 1) {
+        if (awaited) FinishInitialize();
+      } else if (awaited || !m_up) {
         PostInitResult(0);
+      }
       return;
+    }
     default:
       return;
   }
@@ -58,6 +65,7 @@ void ResourceManager::OnRecvMsg(const PipeMsg& msg) {
   if (m_wnd && platform::IsWindowAlive(m_wnd)) {
     const uintptr_t copy = NewPipeMsgCopy(msg);
     m_log.Format(Logger::V, "OnRecvMsg CMD:%d", PipeMsgCmd(msg));
+    if (!copy) return;  // out of memory: the record is lost, as a dropped post would be
     // A copy the window will never see is freed here, not lost.
     if (!platform::PostWindowMessage(m_wnd, MSG_PIPE_MESSAGE, copy, 0)) FreePipeMsgCopy(copy);
     return;

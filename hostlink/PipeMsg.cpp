@@ -1,7 +1,9 @@
 #include "hostlink/PipeMsg.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 namespace udra {
 namespace {
@@ -225,17 +227,58 @@ bool PipeMsgFromWire(const uint8_t* data, size_t size, PipeMsg& out) {
   return true;
 }
 
+namespace {
+
+// The copies handed out and not yet freed. MSG_PIPE_MESSAGE can be posted to
+// the hidden window by anyone who can reach it (on Windows any process of the
+// desktop), so its wParam is only an address once it is found here: anything
+// else is ignored, never read or freed.
+struct CopyRegistry {
+  std::mutex mu;
+  std::unordered_set<uintptr_t> live;
+};
+
+CopyRegistry& Copies() {
+  static CopyRegistry* registry = new CopyRegistry;  // outlives every static user
+  return *registry;
+}
+
+}  // namespace
+
 uintptr_t NewPipeMsgCopy(const PipeMsg& msg) {
   PipeMsg* copy = new (std::nothrow) PipeMsg(msg);
-  return reinterpret_cast<uintptr_t>(copy);
+  if (!copy) return 0;
+  const uintptr_t value = reinterpret_cast<uintptr_t>(copy);
+  CopyRegistry& r = Copies();
+  try {
+    std::lock_guard<std::mutex> guard(r.mu);
+    r.live.insert(value);
+  } catch (...) {
+    delete copy;  // an unregistered copy could never be freed
+    return 0;
+  }
+  return value;
+}
+
+bool IsPipeMsgCopy(uintptr_t wParam) {
+  if (wParam == 0) return false;
+  CopyRegistry& r = Copies();
+  std::lock_guard<std::mutex> guard(r.mu);
+  return r.live.count(wParam) != 0;
 }
 
 const PipeMsg* PipeMsgOfParam(uintptr_t wParam) {
-  return reinterpret_cast<const PipeMsg*>(wParam);
+  return IsPipeMsgCopy(wParam) ? reinterpret_cast<const PipeMsg*>(wParam) : nullptr;
 }
 
-void FreePipeMsgCopy(uintptr_t wParam) {
-  delete reinterpret_cast<PipeMsg*>(wParam);
+std::unique_ptr<PipeMsg> TakePipeMsgCopy(uintptr_t wParam) {
+  if (wParam == 0) return nullptr;
+  CopyRegistry& r = Copies();
+  std::lock_guard<std::mutex> guard(r.mu);
+  if (r.live.erase(wParam) == 0) return nullptr;
+  return std::unique_ptr<PipeMsg>(reinterpret_cast<PipeMsg*>(wParam));
 }
+
+void FreePipeMsgCopy(uintptr_t wParam) { TakePipeMsgCopy(wParam); }
 
 }  // namespace udra

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace udra {
@@ -118,9 +119,14 @@ uint16_t PipeMsgLen(const PipeMsg& msg);
 bool PipeMsgFromWire(const uint8_t* data, size_t size, PipeMsg& out);
 
 // Heap copies that travel as wParam of MSG_PIPE_MESSAGE: whoever takes the
-// message frees the copy with FreePipeMsgCopy (a null wParam is nothing).
-uintptr_t NewPipeMsgCopy(const PipeMsg& msg);
-const PipeMsg* PipeMsgOfParam(uintptr_t wParam);
+// message frees the copy with FreePipeMsgCopy (or owns it through
+// TakePipeMsgCopy). Only copies made by NewPipeMsgCopy and not yet freed are
+// known: any other value (null, a stray address, a copy already freed) is no
+// record, and freeing it does nothing.
+uintptr_t NewPipeMsgCopy(const PipeMsg& msg);  // 0 when out of memory
+bool IsPipeMsgCopy(uintptr_t wParam);
+const PipeMsg* PipeMsgOfParam(uintptr_t wParam);  // null unless a live copy
+std::unique_ptr<PipeMsg> TakePipeMsgCopy(uintptr_t wParam);
 void FreePipeMsgCopy(uintptr_t wParam);
 
 }  // namespace udra

@@ -55,12 +55,13 @@ int32_t Syncs::StartSync(const char* path, UDRA_HWND notifyWnd, int32_t priority
     const NormalPath normal = NormalizePath(path);
     std::string_view keyView;
     if (!CatalogueKey(normal.view(), keyView)) return -1;
-    // The catalogue does not change after loading, so this check needs no lock.
+    // Under the lock: the catalogue is loaded and emptied under it, so an
+    // unlocked look could meet one being released.
+    Guard guard(m_lock);
     if (!m_fileList.contains(keyView)) return -1;
     const std::string key(keyView);
 
     m_manager.SetCallbackHWnd(notifyWnd);
-    Guard guard(m_lock);
     if (m_fileList.isFolder(key)) return StartFolder(key, notifyWnd, priority, userParam);
     return StartFile(key, notifyWnd, priority, userParam);
   } catch (const std::exception& e) {
