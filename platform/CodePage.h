@@ -12,4 +12,8 @@ namespace udra::platform {
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
+// Whether `byte` starts a two-byte character of the ANSI code page
+// (IsDBCSLeadByte; for GBK 0x81 to 0xFE).
+bool IsAnsiLeadByte(unsigned char byte);
+
 }  // namespace udra::platform

@@ -79,7 +79,8 @@ DecodedContent DecodeStored(const EntryDecoder& decode, std::string_view key, st
     if (!directory.Parse(reinterpret_cast<const uint8_t*>(stored), size_t(storedSize))) return Damaged();
     PackageMember member;
     if (!directory.Find(PackageMemberName(packageName, key), member)) return Damaged();
-    if (member.size == 0) return Empty();
+    // An empty member is the file only when the catalogue says it is empty.
+    if (member.size == 0) return catalogSize == 0 ? Empty() : Damaged();
     entryData = stored + member.offset;
     entryLength = member.size;
   }
@@ -108,7 +109,14 @@ DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, st
   if (handle == -1) return Failed();
   const int32_t storedSize = store.GetEntrySize(handle);
   if (storedSize < 0) return Failed();
-  if (storedSize == 0) return Empty();
+  if (storedSize == 0) {
+    if (catalogSize == 0) return Empty();
+    // An empty entry for a file the catalogue says has bytes can never give
+    // them: it is damaged. The check still sees it, so that the caller can
+    // tell these bytes are not the catalogue's.
+    if (check) check("", 0);
+    return Damaged();
+  }
 
   std::unique_ptr<char[]> stored(new (std::nothrow) char[size_t(storedSize)]);
   if (!stored) return Failed();

@@ -44,8 +44,9 @@ struct DecodedContent {
 // Decodes the content of `key`, whose catalogued size is `catalogSize`;
 // `packageName` is the catalogue's package of the key (empty when the file is
 // stored on its own). Gives the decoded bytes (exactly catalogSize of them),
-// the empty outcome (the stored entry or package member has length 0), or a
-// failure. Temporary buffers are released on every path. The store handle is
+// the empty outcome (the stored entry or package member has length 0 and so
+// has the catalogued file), or a failure; an empty entry or member for a file
+// of catalogued size above 0 is a damaged one. Temporary buffers are released on every path. The store handle is
 // not closed: the store's handles hold no open resources.
 // `check`, when given, is called once with the whole stored entry (the
 // package, for a packaged file) before anything of it is used; false fails

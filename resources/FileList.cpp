@@ -59,6 +59,25 @@ uint64_t HashKey(std::string_view key) {
   return hash ^ (hash >> 29);
 }
 
+// The ANSI text in UTF-8, one character at a time; a byte that does not
+// convert (alone or as the start of a two-byte character) is kept raw.
+std::string AnsiToUtf8Lenient(std::string_view ansi) {
+  std::string out;
+  out.reserve(ansi.size() * 2);
+  for (size_t i = 0; i < ansi.size();) {
+    const size_t n = PathCharLength(ansi, i);
+    const std::string converted = platform::AnsiToUtf8(ansi.substr(i, n));
+    if (!converted.empty()) {
+      out += converted;
+      i += n;
+    } else {
+      out += ansi[i];
+      ++i;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool FileList::load(const std::string& filePath) {
@@ -303,7 +322,13 @@ bool FileList::downloadPath(std::string_view path, std::string& out) const {
     out.push_back('/');
   }
   out.append(name);
-  std::replace(out.begin(), out.end(), '\\', '/');
+  // Separators become slashes; the second byte of a two-byte character may
+  // be 0x5C and stays.
+  for (size_t i = 0; i < out.size();) {
+    const size_t n = PathCharLength(out, i);
+    if (n == 1 && out[i] == '\\') out[i] = '/';
+    i += n;
+  }
   return true;
 }
 
@@ -339,7 +364,13 @@ std::string FileList::EncodedUrl(const std::string& urlRoot, std::string_view pa
   } else {
     url = urlRoot + "/" + downloadName;
   }
-  return CURLEncode().Encode(platform::AnsiToUtf8(url));
+  std::string utf8 = platform::AnsiToUtf8(url);
+  // A byte the code page cannot convert (a damaged or foreign name) would
+  // leave no URL at all. Convert character by character instead and keep
+  // such a byte as it is: the encoder escapes every byte above 'z', so it
+  // goes out percent-encoded, and the URL still names the file's bytes.
+  if (utf8.empty() && !url.empty()) utf8 = AnsiToUtf8Lenient(url);
+  return CURLEncode().Encode(utf8);
 }
 
 }  // namespace udra

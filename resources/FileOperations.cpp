@@ -115,10 +115,9 @@ bool FileOperations::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutS
     } catch (...) {
       return false;  // a loader that throws (out of memory) is a failed load
     }
-    if (content.outcome == DecodedContent::Outcome::Empty) {
-      *inoutSize = 0;
-      return true;
-    }
+    // Here the catalogued size is above 0: content that comes out empty is
+    // a failed read, or a read-until-end loop would never end.
+    if (content.outcome == DecodedContent::Outcome::Empty) return false;
     if (content.outcome != DecodedContent::Outcome::Bytes || !content.data ||
         content.size != static_cast<uint32_t>(size)) {
       return false;

@@ -22,16 +22,26 @@ class NormalPath {
   std::string_view view() const { return std::string_view(text_, length_); }
   const char* c_str() const { return text_; }
   size_t size() const { return length_; }
+  // The input did not fit the buffer. The text is then the cut copy (258 or
+  // 259 bytes), which every lookup treats as absent.
+  bool cut() const { return cut_; }
 
  private:
   friend NormalPath NormalizePath(const char* path);
   char text_[kPathBufferSize] = {};
   size_t length_ = 0;
+  bool cut_ = false;
 };
 
-// Normalises `path` (null gives an empty path). Input beyond 259 bytes of
-// output is dropped.
+// Normalises `path` (null gives an empty path). Characters of the ANSI code
+// page's two-byte set count as one: their second byte is never a separator.
+// A path whose normalised form does not fit 259 bytes is cut and left
+// unresolved, so that it names nothing rather than something shorter.
 NormalPath NormalizePath(const char* path);
+
+// The length in bytes (1 or 2) of the character of `text` at `i`: 2 for a lead
+// byte of the ANSI code page followed by a possible second byte.
+size_t PathCharLength(std::string_view text, size_t i);
 
 // The catalogue key of a path: the path with backslashes, slashes, spaces and
 // both kinds of quotes removed from both ends. False (no key) when the path is

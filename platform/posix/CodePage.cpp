@@ -38,5 +38,6 @@ std::string Convert(const char* to, const char* from, std::string_view in) {
 
 std::string AnsiToUtf8(std::string_view ansi) { return Convert("UTF-8", "GBK", ansi); }
 std::string Utf8ToAnsi(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
+bool IsAnsiLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 }  // namespace udra::platform

@@ -22,5 +22,6 @@ std::string Convert(UINT from, UINT to, std::string_view in) {
 
 std::string AnsiToUtf8(std::string_view ansi) { return Convert(CP_ACP, CP_UTF8, ansi); }
 std::string Utf8ToAnsi(std::string_view utf8) { return Convert(CP_UTF8, CP_ACP, utf8); }
+bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
 
 }  // namespace udra::platform

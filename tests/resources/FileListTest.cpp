@@ -171,6 +171,24 @@ TEST(FileList, DownloadPathAndEncodedUrl) {
   EXPECT_EQ(list.EncodedUrl("http://h", "none"), "");
 }
 
+// Names the code page cannot convert, and GBK names whose second byte is 0x5C.
+TEST(FileList, UrlsOfUnusualNames) {
+  FileList list;
+  ASSERT_TRUE(list.LoadFromBuffer(
+      "Data\\bad\xFFname.txt|1|1|d|pd|v1\n"
+      "Data\\\xD7\xCA\xFF.txt|1|1|d|pd|v1\n"
+      "Data\\\x95\x5C.txt|1|1|d|pd|v1\n"));
+  // The byte that does not convert goes out percent-encoded as itself; the
+  // rest is converted as usual (\xD7\xCA is U+8D44).
+  EXPECT_EQ(list.EncodedUrl("http://h", "Data\\bad\xFFname.txt"), "http://h/v1/Data/bad%FFname.txt");
+  EXPECT_EQ(list.EncodedUrl("http://h", "Data\\\xD7\xCA\xFF.txt"), "http://h/v1/Data/%E8%B5%84%FF.txt");
+  // 0x95 0x5C is one character (U+661E in GBK): its second byte is no separator.
+  std::string path;
+  ASSERT_TRUE(list.downloadPath("Data\\\x95\x5C.txt", path));
+  EXPECT_EQ(path, "v1/Data/\x95\x5C.txt");
+  EXPECT_EQ(list.EncodedUrl("http://h", "Data\\\x95\x5C.txt"), "http://h/v1/Data/%E6%98%9E.txt");
+}
+
 TEST(FileList, GbkNamesConvertToUtf8InUrls) {
   FileList list;
   ASSERT_TRUE(list.LoadFromBuffer("\xD6\xD0.txt|1|1\n"));  // GBK for U+4E2D

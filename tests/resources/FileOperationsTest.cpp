@@ -215,8 +215,12 @@ TEST_F(FileOperationsTest, ReadsAndSeeks) {
 TEST_F(FileOperationsTest, EmptyAndFailingContent) {
   const int32_t e = m.OpenFile("empty.txt", "r");  // catalogue size 0: no load at all
   EXPECT_EQ(ReadAll(e), "");
-  const int32_t z = m.OpenFile("zero.txt", "r");  // the store's entry is empty
-  EXPECT_EQ(ReadAll(z), "");
+  // The store's entry is empty but the catalogue says 5 bytes: the read
+  // fails (every time) rather than report an end that IsOpenFileAtEnd denies.
+  const int32_t z = m.OpenFile("zero.txt", "r");
+  EXPECT_EQ(ReadAll(z), "<fail>");
+  EXPECT_FALSE(m.IsOpenFileAtEnd(z));
+  EXPECT_EQ(ReadAll(z), "<fail>");
   EXPECT_EQ(m.ops.cacheBytes(), 0u);
 
   const int32_t b = m.OpenFile("broken.txt", "r");

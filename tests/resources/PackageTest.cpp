@@ -182,8 +182,12 @@ TEST(DecodeContent, StoredFileAndPackageMember) {
   c = DecodeContent(store, PlainDecode, "Data\\Pack\\X.TXT", "Data\\Pack.pack", 6);
   ASSERT_EQ(c.outcome, DecodedContent::Outcome::Bytes);
   EXPECT_EQ(Text(c), "packed");
-  EXPECT_EQ(DecodeContent(store, PlainDecode, "Data\\Pack\\empty", "Data\\Pack.pack", 6).outcome,
+  EXPECT_EQ(DecodeContent(store, PlainDecode, "Data\\Pack\\empty", "Data\\Pack.pack", 0).outcome,
             DecodedContent::Outcome::Empty);
+  // An empty member of a file catalogued with bytes is damaged content.
+  c = DecodeContent(store, PlainDecode, "Data\\Pack\\empty", "Data\\Pack.pack", 6);
+  EXPECT_EQ(c.outcome, DecodedContent::Outcome::Failed);
+  EXPECT_TRUE(c.damaged);
   EXPECT_EQ(DecodeContent(store, PlainDecode, "Data\\Pack\\none", "Data\\Pack.pack", 6).outcome,
             DecodedContent::Outcome::Failed);
 }
@@ -193,7 +197,19 @@ TEST(DecodeContent, FailuresAndEmptyEntries) {
   store.entries["e"] = "";
   store.entries["a"] = "#abc";
   store.entries["bad"] = "abc";
-  EXPECT_EQ(DecodeContent(store, PlainDecode, "e", "", 3).outcome, DecodedContent::Outcome::Empty);
+  EXPECT_EQ(DecodeContent(store, PlainDecode, "e", "", 0).outcome, DecodedContent::Outcome::Empty);
+  // An empty entry can only be a file of size 0: for any other it is damaged,
+  // and the stored-bytes check sees the empty bytes (so they can be dropped).
+  DecodedContent e = DecodeContent(store, PlainDecode, "e", "", 3);
+  EXPECT_EQ(e.outcome, DecodedContent::Outcome::Failed);
+  EXPECT_TRUE(e.damaged);
+  int checked = -1;
+  e = DecodeContent(store, PlainDecode, "e", "", 3, [&](const char*, uint32_t size) {
+    checked = int(size);
+    return true;
+  });
+  EXPECT_TRUE(e.damaged);
+  EXPECT_EQ(checked, 0);
   EXPECT_EQ(DecodeContent(store, PlainDecode, "missing", "", 3).outcome, DecodedContent::Outcome::Failed);
   EXPECT_EQ(DecodeContent(store, PlainDecode, "a", "", 4).outcome, DecodedContent::Outcome::Failed);  // size mismatch
   EXPECT_EQ(DecodeContent(store, PlainDecode, "a", "", 2).outcome, DecodedContent::Outcome::Failed);  // too large

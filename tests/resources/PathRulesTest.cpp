@@ -83,3 +83,53 @@ TEST(DigestToBytes, ReadsPairsAndStopsAtNonHex) {
 
 }  // namespace
 }  // namespace udra
+
+namespace udra {
+namespace {
+
+// A path whose normalised form does not fit the 259-byte buffer must not be
+// cut into a shorter one that names another file.
+TEST(NormalizePath, PathTooLongForTheBufferNamesNothing) {
+  const std::string padded = "Data\\a.txt" + std::string(250, ' ') + "x";  // 261 bytes
+  NormalPath p = NormalizePath(padded.c_str());
+  EXPECT_TRUE(p.cut());
+  EXPECT_GE(p.size(), kKeyLimit);
+  EXPECT_EQ(Key(std::string(p.view())), "<refused>");
+
+  std::string dots = "Data";
+  while (dots.size() < 300) dots += "\\.";
+  dots += "\\a.txt";
+  EXPECT_TRUE(NormalizePath(dots.c_str()).cut());
+  EXPECT_EQ(Key(Norm(dots.c_str())), "<refused>");
+
+  // Exactly 259 bytes fit; separators that collapse take no room.
+  const std::string full(259, 'a');
+  EXPECT_FALSE(NormalizePath(full.c_str()).cut());
+  EXPECT_EQ(Norm((std::string(258, 'a') + "\\\\\\\\").c_str()), std::string(258, 'a') + "\\");
+  EXPECT_TRUE(NormalizePath((std::string(259, 'a') + "b").c_str()).cut());
+  // Blanks that are trimmed after the copy still count against the buffer
+  // only when they do not fit: 258 bytes with trailing spaces resolve.
+  EXPECT_EQ(Norm(("Data\\a.txt" + std::string(240, ' ')).c_str()), "Data\\a.txt");
+}
+
+// GBK characters whose second byte is 0x5C (the backslash) stay whole: that
+// byte is not a separator when normalising, resolving dots or trimming keys.
+TEST(NormalizePath, TwoByteCharactersWithABackslashSecondByte) {
+  const std::string ch = "\x95\x5C";  // one GBK character, second byte 0x5C
+  EXPECT_EQ(Norm(("Dir" + ch + "/a.txt").c_str()), "Dir" + ch + "\\a.txt");
+  EXPECT_EQ(Norm(("Dir" + ch + "\\\\a.txt").c_str()), "Dir" + ch + "\\a.txt");
+  EXPECT_EQ(Norm(("Dir" + ch + "/x").c_str()), "Dir" + ch + "\\x");
+  // "<ch>.\" and "<ch>..\" hold no "\.\" or "\..\".
+  EXPECT_EQ(Norm(("a\\" + ch + ".\\b").c_str()), "a\\" + ch + ".\\b");
+  EXPECT_EQ(Norm(("a\\b" + ch + "..\\c").c_str()), "a\\b" + ch + "..\\c");
+  // ".." goes back to the real separator, not to the character's second byte.
+  EXPECT_EQ(Norm(("x\\a" + ch + "b\\..\\c").c_str()), "x\\c");
+  EXPECT_EQ(Key("\\Dir\\" + ch), "Dir\\" + ch);  // a key ending with the character keeps it
+  EXPECT_EQ(Key("Dir\\" + ch + "\\"), "Dir\\" + ch);
+  // A lead byte without a possible second byte is a byte of its own.
+  EXPECT_EQ(Norm("a\x95/b"), "a\x95\\b");
+  EXPECT_EQ(Norm("a\x95"), "a\x95");
+}
+
+}  // namespace
+}  // namespace udra
