@@ -15,6 +15,8 @@ bool IsPathSeparator(char c);
 
 bool FileExists(const std::string& path);  // a file or a folder
 bool IsDirectory(const std::string& path);
+// True for a regular file: not a folder, FIFO, socket or device. Never blocks.
+bool IsRegularFile(const std::string& path);
 
 // Creates every missing folder of `path` from the outermost inwards. A path
 // holding any of < > " | * ? is refused and nothing is created.
@@ -31,13 +33,26 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
 
 bool RemoveFile(const std::string& path);
 
-// Reads a whole file; false when it cannot be opened or read.
+// True while some process holds `path` open as an AppendFile (on POSIX by the
+// advisory lock the AppendFile takes; on Windows by any handle that keeps the
+// file from being deleted). A file whose state cannot be checked counts as in
+// use.
+bool IsFileInUse(const std::string& path);
+// Removes `path` unless it is in use; on POSIX the check and the removal
+// happen under one lock. False when the file stays.
+bool RemoveUnusedFile(const std::string& path);
+
+// Reads a whole regular file; false when it cannot be opened or read, or is
+// no regular file (a FIFO is refused without waiting for a writer).
 bool ReadWholeFile(const std::string& path, std::string& out);
 // Creates or replaces a file with `size` bytes.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 
-// A file kept open for appending lines (the log file): created, replacing an
-// existing one, shared for reading only.
+enum class CreateResult { kCreated, kExists, kFailed };
+
+// A file kept open for appending lines (the log file), shared for reading
+// only. While it is open the file counts as in use (IsFileInUse), so that no
+// other process's clean-up removes it.
 class AppendFile {
  public:
   AppendFile() = default;
@@ -45,7 +60,11 @@ class AppendFile {
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
 
+  // Creates the file, replacing an existing one.
   bool Create(const std::string& path);
+  // Creates the file only if nothing of that name exists (atomically: of two
+  // processes racing for one name exactly one gets kCreated); never replaces.
+  CreateResult CreateNew(const std::string& path);
   bool IsOpen() const;
   // Moves to the end of the file; returns 0 or the system's error code.
   int SeekToEnd();

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,11 @@ bool FileExists(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool MakeDirectories(const std::string& path) {
@@ -68,8 +74,44 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+// An AppendFile holds a shared flock on its file for as long as it is open.
+// Whoever can take the exclusive lock knows that no AppendFile has the file.
+// Opened without blocking, so that a FIFO of a matching name never stalls.
+static int OpenLockedExclusively(const std::string& path, bool& inUse) {
+  inUse = false;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) {
+    inUse = errno != ENOENT;  // unreadable: its state cannot be checked
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    inUse = true;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool IsFileInUse(const std::string& path) {
+  bool inUse = false;
+  const int fd = OpenLockedExclusively(path, inUse);
+  if (fd >= 0) close(fd);
+  return inUse;
+}
+
+bool RemoveUnusedFile(const std::string& path) {
+  bool inUse = false;
+  const int fd = OpenLockedExclusively(path, inUse);
+  if (fd < 0) return false;
+  const bool removed = unlink(path.c_str()) == 0;  // while the lock keeps owners out
+  close(fd);
+  return removed;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer. It has no
+  // effect on the reads of a regular file.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -107,10 +149,28 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
 
 AppendFile::~AppendFile() { Close(); }
 
+// The shared lock marks the file as in use (see IsFileInUse). A file made by
+// CreateNew is unlocked only between its creation and this call; at that
+// moment it is the newest file of its folder, which no clean-up removes.
+static void MarkInUse(int fd) {
+  while (flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+  }
+}
+
 bool AppendFile::Create(const std::string& path) {
   Close();
   handle_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (handle_ >= 0) MarkInUse(int(handle_));
   return handle_ >= 0;
+}
+
+CreateResult AppendFile::CreateNew(const std::string& path) {
+  Close();
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+  MarkInUse(fd);
+  handle_ = fd;
+  return CreateResult::kCreated;
 }
 
 bool AppendFile::IsOpen() const { return handle_ >= 0; }

@@ -16,6 +16,18 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsRegularFile(const std::string& path) {
+  if (path.empty()) return false;
+  // No access rights: only the kind of the object is asked for. A folder
+  // cannot be opened this way, a device ("CON", "COM1") can, and is no disk file.
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+  CloseHandle(file);
+  return regular;
+}
+
 bool MakeDirectories(const std::string& path) {
   if (path.empty() || path.find_first_of("<>\"|*?") != std::string::npos) return false;
   for (size_t at = 1; at <= path.size(); ++at) {
@@ -47,12 +59,30 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+bool IsFileInUse(const std::string& path) {
+  // Asking for delete access fails with a sharing violation while any handle
+  // that does not share deletion is open, as an AppendFile's is.
+  HANDLE file = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  CloseHandle(file);
+  return false;
+}
+
+// DeleteFileA itself fails on a file another handle holds without sharing
+// deletion, so the check and the removal are one step.
+bool RemoveUnusedFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
 bool ReadWholeFile(const std::string& path, std::string& out) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && uint64_t(size.QuadPart) < (1ull << 31);
+  bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+            uint64_t(size.QuadPart) < (1ull << 31);
   if (ok) {
     out.resize(size_t(size.QuadPart));
     size_t done = 0;
@@ -85,6 +115,19 @@ bool AppendFile::Create(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(file);
   return true;
+}
+
+CreateResult AppendFile::CreateNew(const std::string& path) {
+  Close();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::kExists
+                                                                        : CreateResult::kFailed;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return CreateResult::kCreated;
 }
 
 bool AppendFile::IsOpen() const { return handle_ != -1; }
