@@ -7,6 +7,9 @@
 #include <vector>
 
 namespace udra {
+namespace platform {
+class ProfileFile;
+}
 
 class VersionSettings {
  public:
@@ -25,8 +28,8 @@ class VersionSettings {
   static std::string ChooseSection(const std::string& folder, const std::string& pointer);
 
  private:
-  std::string ReadVersionKey(const std::string& config, const char* key) const;
-  void LoadPreDownloadPackages(const std::string& folder, const std::string& config);
+  std::string ReadVersionKey(const platform::ProfileFile& config, const char* key) const;
+  void LoadPreDownloadPackages(const std::string& folder, const platform::ProfileFile& config);
 
   std::string section_;
   std::string fileListPath_;

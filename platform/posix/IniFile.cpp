@@ -44,7 +44,58 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
   return true;
 }
 
+// ASCII letters lower-cased, every other byte kept (GBK names included).
+std::string Fold(std::string_view s) {
+  std::string folded(s);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return folded;
+}
+
 }  // namespace
+
+IniIndex::IniIndex(std::string_view text) {
+  Section* current = nullptr;  // null before the first header and in a repeated section
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(begin, end - begin);  // Trim drops a '\r'
+    begin = end + 1;
+    std::string_view name, key, value;
+    if (SectionName(line, name)) {
+      current = nullptr;
+      if (sectionByName_.emplace(Fold(name), sections_.size()).second) {
+        sections_.emplace_back();
+        current = &sections_.back();
+      }
+    } else if (current && KeyValue(line, key, value)) {
+      if (current->byName.emplace(Fold(key), current->entries.size()).second)
+        current->entries.emplace_back(std::string(key), std::string(value));
+    }
+  }
+}
+
+const IniIndex::Section* IniIndex::Find(std::string_view section) const {
+  const auto it = sectionByName_.find(Fold(Trim(section)));
+  return it == sectionByName_.end() ? nullptr : &sections_[it->second];
+}
+
+bool IniIndex::Get(std::string_view section, std::string_view key, std::string& value) const {
+  const Section* found = Find(section);
+  if (!found) return false;
+  const auto it = found->byName.find(Fold(Trim(key)));
+  if (it == found->byName.end()) return false;
+  value = found->entries[it->second].second;
+  return true;
+}
+
+std::vector<std::string> IniIndex::Keys(std::string_view section) const {
+  std::vector<std::string> names;
+  if (const Section* found = Find(section))
+    for (const auto& entry : found->entries) names.push_back(entry.first);
+  return names;
+}
 
 IniFile::IniFile(std::string text) : text_(std::move(text)) {
   newline_ = text_.find("\r\n") != std::string::npos ? "\r\n" : "\n";

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace udra::platform {
@@ -32,6 +34,29 @@ class IniFile {
 
   std::string text_;
   std::string newline_;
+};
+
+// A read-only view of an INI text, indexed in one pass: a lookup is one hash
+// probe instead of a scan of the text, with the answers of IniFile::Get (the
+// first section of a name and the first key of a name in it count; names
+// compare case-insensitively).
+class IniIndex {
+ public:
+  explicit IniIndex(std::string_view text);
+
+  bool Get(std::string_view section, std::string_view key, std::string& value) const;
+  // The key names of the section, first occurrences only, in file order.
+  std::vector<std::string> Keys(std::string_view section) const;
+
+ private:
+  struct Section {
+    std::vector<std::pair<std::string, std::string>> entries;  // name as written, value
+    std::unordered_map<std::string, size_t> byName;            // folded name -> entry
+  };
+  const Section* Find(std::string_view section) const;
+
+  std::vector<Section> sections_;
+  std::unordered_map<std::string, size_t> sectionByName_;  // folded name -> section
 };
 
 }  // namespace udra::platform

@@ -15,25 +15,14 @@ std::mutex& ProfileLock() {
   return lock;
 }
 
-}  // namespace
-
-bool ReadProfileString(const std::string& file, const char* section, const char* key,
-                       std::string& value, size_t bufferSize) {
-  value.clear();
-  if (!section || !key || bufferSize == 0) return false;
+std::string ReadText(const std::string& path) {
   std::string text;
-  {
-    std::lock_guard<std::mutex> guard(ProfileLock());
-    if (!ReadWholeFile(file, text)) return false;
-  }
-  if (!IniFile(std::move(text)).Get(section, key, value)) return false;
-  if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
-  return true;
+  std::lock_guard<std::mutex> guard(ProfileLock());
+  if (!ReadWholeFile(path, text)) text.clear();  // a FIFO or folder is refused, never waited on
+  return text;
 }
 
-int ReadProfileInt(const std::string& file, const char* section, const char* key, int defaultValue) {
-  std::string value;
-  if (!ReadProfileString(file, section, key, value, 260) || value.empty()) return defaultValue;
+int ParseInt(const std::string& value) {
   size_t i = 0;
   bool negative = false;
   if (value[i] == '+' || value[i] == '-') negative = value[i++] == '-';
@@ -43,6 +32,43 @@ int ReadProfileInt(const std::string& file, const char* section, const char* key
     if (n > 0xFFFFFFFFll) n = 0xFFFFFFFFll;
   }
   return int(uint32_t(negative ? -n : n));
+}
+
+}  // namespace
+
+struct ProfileFile::Impl {
+  explicit Impl(const std::string& path) : index(ReadText(path)) {}
+  IniIndex index;
+};
+
+ProfileFile::ProfileFile(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+ProfileFile::~ProfileFile() = default;
+
+bool ProfileFile::ReadString(const char* section, const char* key, std::string& value, size_t bufferSize) const {
+  value.clear();
+  if (!section || !key || bufferSize == 0) return false;
+  if (!impl_->index.Get(section, key, value)) return false;
+  if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
+  return true;
+}
+
+int ProfileFile::ReadInt(const char* section, const char* key, int defaultValue) const {
+  std::string value;
+  if (!ReadString(section, key, value, 260) || value.empty()) return defaultValue;
+  return ParseInt(value);
+}
+
+std::vector<std::string> ProfileFile::KeyNames(const char* section) const {
+  return section ? impl_->index.Keys(section) : std::vector<std::string>();
+}
+
+bool ReadProfileString(const std::string& file, const char* section, const char* key,
+                       std::string& value, size_t bufferSize) {
+  return ProfileFile(file).ReadString(section, key, value, bufferSize);
+}
+
+int ReadProfileInt(const std::string& file, const char* section, const char* key, int defaultValue) {
+  return ProfileFile(file).ReadInt(section, key, defaultValue);
 }
 
 bool WriteProfileString(const std::string& file, const char* section, const char* key,

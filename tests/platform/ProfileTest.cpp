@@ -77,5 +77,52 @@ TEST_F(ProfileTest, WriteCreatesTheFile) {
   EXPECT_EQ(ReadProfileInt(file, "ZEPH", "LastReport", 0), 3);
 }
 
+TEST_F(ProfileTest, AProfileFileAnswersAsTheFunctionsDo) {
+  dir.Write("a.ini", "top=ignored\n[Main]\nKey = first \nkey=second\nN=-12x\nQ='q'\n[main]\nOther=x\n[Empty]\nE=\n");
+  const ProfileFile ini(file);
+  std::string value;
+  ASSERT_TRUE(ini.ReadString("MAIN", "KEY", value));
+  EXPECT_EQ(value, "first");
+  ASSERT_TRUE(ini.ReadString("Main", "Key", value, 4));
+  EXPECT_EQ(value, "fir");
+  ASSERT_TRUE(ini.ReadString("Main", "Q", value));
+  EXPECT_EQ(value, "q");
+  EXPECT_FALSE(ini.ReadString("main", "Other", value));  // only the first [main] counts
+  EXPECT_FALSE(ini.ReadString("Main", "top", value));
+  ASSERT_TRUE(ini.ReadString("Empty", "E", value));
+  EXPECT_EQ(value, "");
+  EXPECT_EQ(ini.ReadInt("Main", "N", 5), -12);
+  EXPECT_EQ(ini.ReadInt("Main", "Absent", 5), 5);
+  EXPECT_EQ(ini.ReadInt("Empty", "E", 5), 5);
+
+  const ProfileFile none(dir / "none.ini");
+  EXPECT_FALSE(none.ReadString("Main", "Key", value));
+  EXPECT_EQ(none.ReadInt("Main", "N", 5), 5);
+  EXPECT_TRUE(none.KeyNames("Main").empty());
+}
+
+TEST_F(ProfileTest, KeyNamesListTheFirstSectionsKeysInOrder) {
+  dir.Write("a.ini", "[S]\nB=1\n A = 2\nC=\n[T]\nX=1\n[s]\nZ=9\n");
+  const ProfileFile ini(file);
+  EXPECT_EQ(ini.KeyNames("s"), (std::vector<std::string>{"B", "A", "C"}));
+  EXPECT_EQ(ini.KeyNames("T"), (std::vector<std::string>{"X"}));
+  EXPECT_TRUE(ini.KeyNames("Absent").empty());
+  std::string value;
+  for (const std::string& key : ini.KeyNames("S")) EXPECT_TRUE(ini.ReadString("S", key.c_str(), value)) << key;
+}
+
+TEST_F(ProfileTest, AProfileFileServesThousandsOfKeys) {
+  std::string text = "[Index]\n";
+  for (int i = 0; i < 5000; ++i) text += "Index" + std::to_string(i) + "=item" + std::to_string(i) + "\n";
+  dir.Write("a.ini", text);
+  const ProfileFile ini(file);
+  EXPECT_EQ(ini.KeyNames("Index").size(), 5000u);
+  std::string value;
+  for (int i : {0, 4095, 4096, 4999}) {
+    ASSERT_TRUE(ini.ReadString("Index", ("index" + std::to_string(i)).c_str(), value)) << i;
+    EXPECT_EQ(value, "item" + std::to_string(i));
+  }
+}
+
 }  // namespace
 }  // namespace udra::platform
