@@ -32,11 +32,38 @@ std::string ConfigPathFor(const std::string& modulePath) {
 }
 
 // Reads a value of at most 15 characters; `fallback` when the key is missing.
-void ReadValue(const std::string& file, const char* section, const char* key, const char* fallback,
+void ReadValue(const platform::ProfileFile& file, const char* section, const char* key, const char* fallback,
                char (&out)[16]) {
   std::string value;
-  if (!platform::ReadProfileString(file, section, key, value, sizeof out)) value = fallback;
+  if (!file.ReadString(section, key, value, sizeof out)) value = fallback;
   std::snprintf(out, sizeof out, "%s", value.c_str());
+}
+
+// A format cut at the frame limit may end inside a conversion ("%", "%l",
+// "%-0"), which would then take the newline as its conversion character.
+// Such a tail is dropped: the line ends before it. `length` counts the
+// pattern with its newline; returns the new length.
+size_t DropCutConversion(char* pattern, size_t length) {
+  const size_t body = length - 1;  // before the newline
+  for (size_t i = 0; i < body;) {
+    if (pattern[i] != '%') {
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    if (j < body && pattern[j] == '%') {
+      i = j + 1;
+      continue;
+    }
+    while (j < body && pattern[j] && std::strchr("-+ #0123456789.*'hlLqjzt", pattern[j])) ++j;
+    if (j == body) {
+      pattern[i] = '\n';
+      pattern[i + 1] = '\0';
+      return i + 1;
+    }
+    i = j + 1;
+  }
+  return length;
 }
 
 }  // namespace
@@ -51,7 +78,7 @@ Logger::Logger(const char* name, const std::string& modulePath) {
 
 void Logger::Configure(const std::string& modulePath) {
   if (modulePath.empty()) return;
-  const std::string config = ConfigPathFor(modulePath);
+  const platform::ProfileFile config(ConfigPathFor(modulePath));
   char value[16];
   ReadValue(config, "Default", "OutputDebugString", "", defaultOds_);
   ReadValue(config, name_, "OutputDebugString", defaultOds_, value);
@@ -86,8 +113,9 @@ void Logger::Emit(Tag tag, const char* line) const {
 void Logger::Write(Tag tag, const char* message) const {
   if (!((odsMask_ | fileMask_) & tag)) return;
   char line[kLineSize];
-  std::snprintf(line, sizeof line, "[T%d][%s][%s]%s\n", int(platform::CurrentThreadId()), name_,
-                TagLetter(tag), message ? message : "");
+  const int n = std::snprintf(line, sizeof line, "[T%d][%s][%s]%s\n", int(platform::CurrentThreadId()), name_,
+                              TagLetter(tag), message ? message : "");
+  logfile::FitLine(line, sizeof line, n);
   Emit(tag, line);
 }
 
@@ -101,19 +129,26 @@ void Logger::Format(Tag tag, const char* format, ...) const {
 void Logger::FormatV(Tag tag, const char* format, va_list args) const {
   if (!((odsMask_ | fileMask_) & tag)) return;
   // The line's frame is built around the caller's format first, so the
-  // frame and the format together are cut to 255 characters.
+  // frame and the format together are cut to 255 characters (the newline
+  // kept).
   char pattern[kFormatPrefixSize];
-  std::snprintf(pattern, sizeof pattern, "[T%d][%s][%s]%s\n", int(platform::CurrentThreadId()), name_,
-                TagLetter(tag), format ? format : "");
+  const int n = std::snprintf(pattern, sizeof pattern, "[T%d][%s][%s]%s\n", int(platform::CurrentThreadId()),
+                              name_, TagLetter(tag), format ? format : "");
+  if (n >= 0 && size_t(n) >= sizeof pattern)
+    DropCutConversion(pattern, logfile::FitLine(pattern, sizeof pattern, n));
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #endif
   char line[kLineSize];
-  std::vsnprintf(line, sizeof line, pattern, args);
+  const int written = std::vsnprintf(line, sizeof line, pattern, args);
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+  if (written < 0)  // a conversion the C library refused: the line keeps its frame
+    std::snprintf(line, sizeof line, "[T%d][%s][%s]\n", int(platform::CurrentThreadId()), name_, TagLetter(tag));
+  else
+    logfile::FitLine(line, sizeof line, written);
   Emit(tag, line);
 }
 
