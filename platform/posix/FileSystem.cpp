@@ -84,7 +84,9 @@ static int OpenLockedExclusively(const std::string& path, bool& inUse) {
     inUse = errno != ENOENT;  // unreadable: its state cannot be checked
     return -1;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A file system without locks refuses with another error: there no owner
+  // could mark its file either, and the file counts as free.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
     inUse = true;
     close(fd);
     return -1;
