@@ -193,30 +193,47 @@ void DownloadEngine::TakeCommands() {
   const std::vector<int32_t> storedSizes = StoredSizes(commands);
   for (size_t i = 0; i < commands.size(); ++i) {
     EngineCommand& c = commands[i];
-    switch (c.type) {
-      case EngineCommand::SyncFile:
-        OnSyncFile(c.sync, storedSizes[i]);
-        break;
-      case EngineCommand::Cancel:
-        OnCancel(c.urlRecord);
-        break;
-      case EngineCommand::SetPriority:
-        jobs_.SetPriority(c.urlRecord.url, c.urlRecord.value);
-        break;
-      case EngineCommand::Flag:
-        paused_ = (c.flag & kFlagPause) != 0;
-        log_.Format(Logger::T, "DownloadEngine: flag 0x%02X, %s", c.flag, paused_ ? "paused" : "running");
-        break;
-      case EngineCommand::Uin:
-        uin_ = c.uin;
-        break;
-      case EngineCommand::Tick:
-        // Answered here, after the commands that came before it.
-        UpdateFigures();
-        outbox_.Push(MakeHostValues(bytesPerSecond(), downloadCount()));
-        break;
-    }
+    if (c.type == EngineCommand::SyncFile)
+      OnSyncFile(c.sync, storedSizes[i], c.connection);
+    else
+      OnGameCommand(c);
   }
+}
+
+void DownloadEngine::OnGameCommand(const EngineCommand& c) {
+  switch (c.type) {
+    case EngineCommand::SyncFile:
+      break;
+    case EngineCommand::Cancel:
+      OnCancel(c.urlRecord, c.connection);
+      break;
+    case EngineCommand::SetPriority:
+      jobs_.SetPriority(c.urlRecord.url, c.urlRecord.value, c.connection);
+      break;
+    case EngineCommand::Flag:
+      games_[c.connection].paused = (c.flag & kFlagPause) != 0;
+      log_.Format(Logger::T, "DownloadEngine: flag 0x%02X from connection %u", c.flag, c.connection);
+      break;
+    case EngineCommand::Uin:
+      games_[c.connection].uin = c.uin;
+      break;
+    case EngineCommand::Tick:
+      // Answered here, after the commands that came before it.
+      UpdateFigures();
+      outbox_.Push(c.connection, MakeHostValues(bytesPerSecond(), downloadCount()));
+      break;
+    case EngineCommand::Connected:
+      games_[c.connection];
+      break;
+    case EngineCommand::Disconnected:
+      games_.erase(c.connection);
+      DropOrphans(jobs_.RemoveConnection(c.connection));
+      break;
+  }
+  const bool paused = !games_.empty() && std::all_of(games_.begin(), games_.end(),
+                                                     [](const auto& g) { return g.second.paused; });
+  if (paused != paused_) log_.Write(Logger::T, paused ? "DownloadEngine: paused" : "DownloadEngine: running");
+  paused_ = paused;
 }
 
 // The store's sizes of the files the sync commands ask for, -1 for those it
@@ -251,8 +268,8 @@ std::vector<int32_t> DownloadEngine::StoredSizes(const std::vector<EngineCommand
   return sizes;
 }
 
-void DownloadEngine::OnSyncFile(const SyncFileFields& f, int32_t storedSize) {
-  Waiter w{f.syncId, f.name, f.url, f.priority, f.userParam};
+void DownloadEngine::OnSyncFile(const SyncFileFields& f, int32_t storedSize, uint32_t connection) {
+  Waiter w{f.syncId, f.name, f.url, f.priority, f.userParam, connection};
   log_.Format(Logger::V, "DownloadEngine: sync %d %s", f.syncId, f.name.c_str());
   if (f.name.empty() || f.url.empty() || f.packedSize < 0 || !IsHexDigest(f.packedDigest)) {
     Answer(w, false, 0, kCodeNone, kKindContent, "invalid request: name, URL, size or digest");
@@ -267,10 +284,14 @@ void DownloadEngine::OnSyncFile(const SyncFileFields& f, int32_t storedSize) {
   if (created) job->tableOffset = table_.EntryFor(f.name, f.packedSize);
 }
 
-void DownloadEngine::OnCancel(const UrlFields& f) {
+void DownloadEngine::OnCancel(const UrlFields& f, uint32_t connection) {
   // The library has closed the sync already when it sends the cancel, so
   // nothing is answered; only a download nobody else waits for is stopped.
-  for (const std::string& key : jobs_.Cancel(f.url, f.value)) {
+  DropOrphans(jobs_.Cancel(f.url, f.value, connection));
+}
+
+void DownloadEngine::DropOrphans(const std::vector<std::string>& keys) {
+  for (const std::string& key : keys) {
     Job* job = jobs_.Find(key);
     if (!job || job->state == JobState::Storing) continue;  // stored all the same, answered to nobody
     log_.Format(Logger::T, "DownloadEngine: cancelled %s", job->name.c_str());
@@ -284,8 +305,10 @@ std::string DownloadEngine::PartPathOf(const Job& job) const {
   return JoinPath(JoinPath(store_.storeFolder(), "HostTemp"), Md5::HexDigest(id.data(), id.size()) + ".part");
 }
 
-std::string DownloadEngine::UserAgent() const {
-  return uin_.empty() ? std::string(kUserAgent) : std::string(kUserAgent) + " uin/" + uin_;
+std::string DownloadEngine::UserAgent(const Job& job) const {
+  const auto game = job.waiters.empty() ? games_.end() : games_.find(job.waiters.front().connection);
+  if (game == games_.end() || game->second.uin.empty()) return kUserAgent;
+  return std::string(kUserAgent) + " uin/" + game->second.uin;
 }
 
 CURL* DownloadEngine::TakeEasy() {
@@ -310,7 +333,7 @@ void DownloadEngine::StartTransfers() {
 bool DownloadEngine::StartOne(Job& job) {
   TransferSetup setup;
   setup.url = job.url;
-  setup.userAgent = UserAgent();
+  setup.userAgent = UserAgent(job);
   setup.expectedSize = job.packedSize;
   if (job.packedSize > 0 && job.packedSize >= settings_.resumeMinSize) {
     setup.partPath = PartPathOf(job);
@@ -371,6 +394,24 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
   if (!job) return;
   const std::string part = t->partPath();
 
+  // A partial file the server does not continue (416, the whole file, or
+  // another part of it) is thrown away and the file fetched from its start:
+  // at once the first time, as a retry after that. Nothing of such an answer
+  // was written to the partial file.
+  if (t->RangeRefused(code, status)) {
+    RemovePart(part);
+    const std::string why = "the server did not continue the partial file at byte " +
+                            std::to_string(t->resumedFrom()) + (status ? " (HTTP " + std::to_string(status) + ")" : "");
+    if (!job->restartedOnce) {
+      job->restartedOnce = true;
+      --job->attempts;  // starting over is not one of the retries
+      log_.Format(Logger::W, "DownloadEngine: %s: %s, starting over", job->name.c_str(), why.c_str());
+      jobs_.Requeue(*job);
+      return;
+    }
+    if (job->attempts <= settings_.maxRetries) return Retry(*job, why);
+    return Fail(*job, CURLE_RANGE_ERROR, kKindNetwork, why);
+  }
   switch (t->sinkError()) {
     case SinkError::WriteFailed:
       return Fail(*job, CURLE_WRITE_ERROR, kKindStore, "cannot write the partial file " + part);
@@ -379,20 +420,23 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
       RemovePart(part);
       return Fail(*job, static_cast<uint16_t>(code), kKindContent,
                   "the server's file is larger or smaller than " + std::to_string(job->packedSize) + " bytes");
+    case SinkError::RangeRefused:  // taken above
     case SinkError::None:
       break;
   }
   if (code != CURLE_OK) {
     const std::string text = std::string(curl_easy_strerror(code)) + (status ? " (HTTP " + std::to_string(status) + ")" : "") +
                              (*t->errorText() ? ": " + std::string(t->errorText()) : "");
-    // A partial file the server cannot continue is thrown away once.
-    if (t->resumedFrom() > 0 && !job->restartedOnce && (code == CURLE_RANGE_ERROR || status == 416)) {
-      job->restartedOnce = true;
-      RemovePart(part);
-      jobs_.Requeue(*job);
-      return;
+    if (RetryWanted(*job, *t, code, status)) {
+      const int64_t after = code == CURLE_HTTP_RETURNED_ERROR ? t->retryAfterSeconds() : -1;
+      if (after <= settings_.retryAfterLimit)
+        return Retry(*job, text, after > 0 ? static_cast<uint32_t>(after) * 1000u : 0);
+      // A server that asks for more patience than the host has is answered at
+      // once rather than waited for; a partial file stays for a later sync.
+      return Fail(*job, static_cast<uint16_t>(code), kKindNetwork,
+                  text + ": the server asks to retry after " + std::to_string(after) + " s, longer than the " +
+                      std::to_string(settings_.retryAfterLimit) + " s the host waits");
     }
-    if (IsTransient(code, status) && job->attempts <= settings_.maxRetries) return Retry(*job, text);
     if (t->inMemory() || code == CURLE_HTTP_RETURNED_ERROR) RemovePart(part);
     return Fail(*job, static_cast<uint16_t>(code), kKindNetwork, text);
   }
@@ -414,10 +458,24 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
   toCheck_.push_back(std::move(item));
 }
 
-void DownloadEngine::Retry(Job& job, const std::string& why) {
-  const int shift = std::min(job.attempts - 1, 16);
-  const uint32_t delay =
-      std::min<uint64_t>(static_cast<uint64_t>(settings_.retryDelayMs) << shift, kMaxBackoffMs);
+// Transient failures are tried again up to MaxRetries times. A stall that
+// brought not one byte (a server that accepts and then says nothing, or a
+// connection that never completes) is tried again only after the first
+// attempt: such a server rarely recovers within seconds, and each further
+// stall would hold the sync for another timeout.
+bool DownloadEngine::RetryWanted(const Job& job, const Transfer& t, CURLcode code, long status) const {
+  if (!IsTransient(code, status) || job.attempts > settings_.maxRetries) return false;
+  const bool silentStall = code == CURLE_OPERATION_TIMEDOUT && t.received() == t.resumedFrom();
+  return !silentStall || job.attempts <= 1;
+}
+
+// The back-off doubles per attempt; a server's Retry-After (`atLeastMs`,
+// already bounded by RetryAfterLimit) lengthens it.
+void DownloadEngine::Retry(Job& job, const std::string& why, uint32_t atLeastMs) {
+  const int shift = std::min(std::max(job.attempts - 1, 0), 16);
+  const uint32_t delay = std::max<uint32_t>(
+      atLeastMs, static_cast<uint32_t>(
+                     std::min<uint64_t>(static_cast<uint64_t>(settings_.retryDelayMs) << shift, kMaxBackoffMs)));
   log_.Format(Logger::W, "DownloadEngine: %s failed (%s), attempt %d, next in %u ms", job.name.c_str(),
               why.c_str(), job.attempts, delay);
   jobs_.MarkBackoff(job);
@@ -453,7 +511,7 @@ void DownloadEngine::TakeStoreResults() {
       continue;
     }
     if (!r.ok) {
-      if (r.storeError == kZavErrDiskFull) outbox_.Push(MakeHostEvent(kEventDiskFull));
+      if (r.storeError == kZavErrDiskFull) outbox_.Broadcast(MakeHostEvent(kEventDiskFull));
       Fail(*job, static_cast<uint16_t>(r.storeError), kKindStore,
            "the store refused the entry, error " + std::to_string(r.storeError));
       continue;
@@ -473,12 +531,14 @@ void DownloadEngine::Fail(Job& job, uint16_t code, uint16_t kind, const std::str
 
 void DownloadEngine::Finish(const std::string& key) {
   for (auto it = backoff_.begin(); it != backoff_.end();) it = it->second == key ? backoff_.erase(it) : std::next(it);
+  if (Job* job = jobs_.Find(key)) table_.Release(job->tableOffset);
   jobs_.Erase(key);
 }
 
 void DownloadEngine::Answer(const Waiter& w, bool ok, int32_t size, uint16_t code, uint16_t kind,
                             const std::string& text) {
-  outbox_.Push(MakeSyncReturn(w.syncId, w.name.c_str(), size, ok, ok ? 0 : code, ok ? 0 : kind, text.c_str()));
+  outbox_.Push(w.connection,
+               MakeSyncReturn(w.syncId, w.name.c_str(), size, ok, ok ? 0 : code, ok ? 0 : kind, text.c_str()));
 }
 
 void DownloadEngine::RebalanceSpeed() {
@@ -500,7 +560,7 @@ void DownloadEngine::UpdateFigures() {
   const int32_t before = downloadCount_.exchange(count);
   const uint32_t word = count > 0 ? 1u : 0u;
   if (word != lastState_ && (!state_ || state_->SetWord(word))) lastState_ = word;
-  if (before > 0 && count == 0) outbox_.Push(MakeHostEvent(kEventIdle));
+  if (before > 0 && count == 0) outbox_.Broadcast(MakeHostEvent(kEventIdle));
 }
 
 }  // namespace udra::host

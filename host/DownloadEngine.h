@@ -5,7 +5,13 @@
 // optional bandwidth limit shared by the running transfers, and the size
 // check; the MD5 is checked on the digest checker's threads, which hand
 // matching downloads to the store writer. Each request gets one
-// CMD_SYNC_RETURN.
+// CMD_SYNC_RETURN, on the connection that made it.
+//
+// Several games may be connected at once. A name two games ask for is
+// downloaded once and answered to both; a cancel, a priority or a closed
+// connection touches only that game's requests. The host pauses only while
+// every connected game has asked it to, and a transfer's User-Agent carries
+// the user id of the game whose request started it.
 #pragma once
 
 #include <curl/curl.h>
@@ -34,8 +40,10 @@
 
 namespace udra::host {
 
+// A game's command, or the news that a game connection opened or closed.
 struct EngineCommand {
-  enum Type { SyncFile, Cancel, SetPriority, Flag, Uin, Tick } type = SyncFile;
+  enum Type { SyncFile, Cancel, SetPriority, Flag, Uin, Tick, Connected, Disconnected } type = SyncFile;
+  uint32_t connection = 0;  // the game connection it came from; answers go back there
   SyncFileFields sync{};
   UrlFields urlRecord{};
   uint8_t flag = 0;
@@ -70,12 +78,16 @@ class DownloadEngine {
   void TakeCommands();
   std::vector<int32_t> StoredSizes(const std::vector<EngineCommand>& commands);
   // `storedSize`: the size of the file in the store, -1 when absent.
-  void OnSyncFile(const SyncFileFields& f, int32_t storedSize);
-  void OnCancel(const UrlFields& f);
+  void OnSyncFile(const SyncFileFields& f, int32_t storedSize, uint32_t connection);
+  void OnCancel(const UrlFields& f, uint32_t connection);
+  void OnGameCommand(const EngineCommand& c);
+  // Stops and forgets the jobs no request waits for any more.
+  void DropOrphans(const std::vector<std::string>& keys);
   void StartTransfers();
   bool StartOne(Job& job);
   void OnTransferDone(CURL* easy, CURLcode code);
-  void Retry(Job& job, const std::string& why);
+  bool RetryWanted(const Job& job, const Transfer& t, CURLcode code, long status) const;
+  void Retry(Job& job, const std::string& why, uint32_t atLeastMs = 0);
   void Fail(Job& job, uint16_t code, uint16_t kind, const std::string& text);
   void TakeStoreResults();
   void PromoteDueRetries();
@@ -85,7 +97,7 @@ class DownloadEngine {
   void Finish(const std::string& key);
   void StopTransfer(const std::string& key);
   std::string PartPathOf(const Job& job) const;
-  std::string UserAgent() const;
+  std::string UserAgent(const Job& job) const;
   CURL* TakeEasy();
 
   const HostSettings settings_;
@@ -113,8 +125,12 @@ class DownloadEngine {
   std::map<std::string, std::unique_ptr<Transfer>> active_;  // by job key
   std::multimap<uint32_t, std::string> backoff_;              // due tick -> job key
   std::vector<CURL*> idleEasy_;
+  struct Game {
+    bool paused = false;
+    std::string uin;
+  };
+  std::map<uint32_t, Game> games_;  // by connection
   bool paused_ = false;
-  std::string uin_;
   uint32_t lastState_ = 0xFFFFFFFFu;
 
   uint32_t secondStart_ = 0;

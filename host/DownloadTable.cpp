@@ -19,8 +19,8 @@ std::string LowerAscii(const std::string& text) {
   return out;
 }
 
-bool DownloadTable::Open(const std::string& instanceKey) {
-  memory_ = platform::SharedMemory::Create("Global\\DownloadingFileInfos_" + instanceKey, kTableBytes);
+bool DownloadTable::Open(const std::string& instanceKey, int* error) {
+  memory_ = platform::SharedMemory::Create("Global\\DownloadingFileInfos_" + instanceKey, kTableBytes, error);
   if (!memory_) return false;
   void* view = memory_->MapView(0, kTableBytes);
   if (!view) {
@@ -35,6 +35,8 @@ void DownloadTable::Attach(uint8_t* base, uint32_t size) {
   base_ = base;
   size_ = size & ~3u;
   index_.clear();
+  slots_.clear();
+  free_.clear();
   end_ = 0;
   Adopt();
 }
@@ -46,7 +48,8 @@ uint32_t* DownloadTable::Word(uint32_t offset) const {
 // Walks what a previous host left: every entry must lie inside the table, be
 // aligned, hold a NUL-terminated name and not repeat a name. The walk stops
 // at the terminator or at the first entry that fails; that place becomes the
-// terminator.
+// terminator. An entry without a name (a host ended while it rewrote it) is
+// kept as a reusable entry. No download of this host uses any of them yet.
 void DownloadTable::Adopt() {
   uint32_t at = 0;
   while (at + 4 <= size_) {
@@ -56,8 +59,15 @@ void DownloadTable::Adopt() {
     const char* name = reinterpret_cast<const char*>(base_ + at + kHeader);
     const size_t room = length - kHeader;
     const size_t nameLength = strnlen(name, room);
-    if (nameLength == 0 || nameLength == room || nameLength > kMaxName) break;
-    if (!index_.emplace(LowerAscii(std::string(name, nameLength)), at).second) break;
+    if (nameLength == room || nameLength > kMaxName) break;
+    Slot slot;
+    slot.length = length;
+    if (nameLength > 0) {
+      slot.key = LowerAscii(std::string(name, nameLength));
+      if (!index_.emplace(slot.key, at).second) break;
+    }
+    slots_.emplace(at, slot);
+    free_.emplace(length, at);
     at += length;
   }
   end_ = at;
@@ -69,24 +79,59 @@ uint32_t DownloadTable::EntryFor(const std::string& name, int32_t totalBytes) {
   const std::string key = LowerAscii(name);
   auto it = index_.find(key);
   if (it != index_.end()) {
+    Slot& slot = slots_[it->second];
+    if (!slot.live) free_.erase({slot.length, it->second});
+    slot.live = true;
     __atomic_store_n(Word(it->second + 8), static_cast<uint32_t>(totalBytes), __ATOMIC_RELAXED);
     return it->second;
   }
   const uint32_t length = Align4(kHeader + static_cast<uint32_t>(name.size()) + 1);
-  // Room for the entry and the new terminator behind it.
-  if (end_ + length + 4 > size_) return kNoEntry;
-  const uint32_t at = end_;
-  uint8_t* entry = base_ + at;
-  __atomic_store_n(Word(at + 4), 0u, __ATOMIC_RELAXED);
-  __atomic_store_n(Word(at + 8), static_cast<uint32_t>(totalBytes), __ATOMIC_RELAXED);
-  memset(entry + kHeader, 0, length - kHeader);
-  memcpy(entry + kHeader, name.data(), name.size());
-  __atomic_store_n(Word(at + length), 0u, __ATOMIC_RELAXED);
-  // Publishing: the reader sees the length only after everything above.
-  __atomic_store_n(Word(at), length, __ATOMIC_RELEASE);
-  end_ = at + length;
+  uint32_t at = kNoEntry;
+  if (end_ + length + 4 <= size_) {
+    // Room for the entry and the new terminator behind it.
+    at = end_;
+    uint8_t* entry = base_ + at;
+    __atomic_store_n(Word(at + 4), 0u, __ATOMIC_RELAXED);
+    __atomic_store_n(Word(at + 8), static_cast<uint32_t>(totalBytes), __ATOMIC_RELAXED);
+    memset(entry + kHeader, 0, length - kHeader);
+    memcpy(entry + kHeader, name.data(), name.size());
+    __atomic_store_n(Word(at + length), 0u, __ATOMIC_RELAXED);
+    // Publishing: the reader sees the length only after everything above.
+    __atomic_store_n(Word(at), length, __ATOMIC_RELEASE);
+    end_ = at + length;
+    slots_[at] = Slot{key, length, true};
+  } else {
+    // The smallest ended download's entry that holds the name.
+    auto reusable = free_.lower_bound({length, 0});
+    if (reusable == free_.end()) return kNoEntry;
+    at = reusable->second;
+    free_.erase(reusable);
+    Slot& slot = slots_[at];
+    if (!slot.key.empty()) index_.erase(slot.key);
+    Rewrite(at, name, totalBytes);
+    slot.key = key;
+    slot.live = true;
+  }
   index_.emplace(key, at);
   return at;
+}
+
+// The entry keeps its length; only its name and figures change.
+void DownloadTable::Rewrite(uint32_t offset, const std::string& name, int32_t totalBytes) {
+  char* field = reinterpret_cast<char*>(base_ + offset + kHeader);
+  const size_t room = slots_[offset].length - kHeader;
+  __atomic_store_n(field, '\0', __ATOMIC_RELEASE);
+  __atomic_store_n(Word(offset + 4), 0u, __ATOMIC_RELAXED);
+  __atomic_store_n(Word(offset + 8), static_cast<uint32_t>(totalBytes), __ATOMIC_RELAXED);
+  for (size_t i = 1; i < room; ++i) __atomic_store_n(field + i, i < name.size() ? name[i] : '\0', __ATOMIC_RELAXED);
+  __atomic_store_n(field, name[0], __ATOMIC_RELEASE);
+}
+
+void DownloadTable::Release(uint32_t offset) {
+  auto it = slots_.find(offset);
+  if (it == slots_.end() || !it->second.live) return;
+  it->second.live = false;
+  free_.emplace(it->second.length, offset);
 }
 
 void DownloadTable::SetDone(uint32_t offset, int32_t doneBytes) {

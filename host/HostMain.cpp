@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 
@@ -18,6 +19,7 @@
 #include "host/StoreLink.h"
 #include "log/Logger.h"
 #include "platform/NamedMutex.h"
+#include "platform/System.h"
 #include "platform/VersionRecord.h"
 #include "util/Paths.h"
 
@@ -26,6 +28,17 @@ UDRA_DEFINE_VERSION_RECORD("1.0.0.1");
 namespace {
 
 std::atomic<bool> g_stop{false};
+
+constexpr uint32_t kClaimWaitMs = 2000;
+constexpr uint32_t kClaimIntervalMs = 20;
+
+// A shared object is refused when something of its name is not this user's
+// own private object: say so, since the cure is to remove it.
+const char* ForeignObjectHint(int error) {
+  return error == EACCES || error == EPERM
+             ? "; an object of that name that is not this user's own private one is never used"
+             : "";
+}
 
 extern "C" void OnStopSignal(int) { g_stop = true; }
 
@@ -45,24 +58,32 @@ int RunHost(const std::string& folder, const udra::Logger& log) {
   using namespace udra;
   using namespace udra::host;
   const std::string key = InstanceKey();
-  // One host per installation: the instance mutex is held for the host's life.
-  auto instance = platform::NamedMutex::CreateOrOpen(key, true);
-  if (!instance) {
-    log.Write(Logger::T, "UDRAHostApp: another host serves this installation");
-    return 0;
+  // One host per installation: the instance mutex is held for the host's
+  // life. A host that is just ending may still hold it: the claim is tried
+  // for a moment before this host gives way.
+  std::unique_ptr<platform::NamedMutex> instance;
+  for (uint32_t start = platform::TickCount(); !instance; platform::SleepMs(kClaimIntervalMs)) {
+    instance = platform::NamedMutex::CreateOrOpen(key, true);
+    if (!instance && platform::TickCount() - start >= kClaimWaitMs) {
+      log.Write(Logger::T, "UDRAHostApp: another host serves this installation");
+      return 0;
+    }
   }
   const HostSettings settings = LoadHostSettings(JoinPath(folder, kHostIniName));
 
   // The table and the shared state exist before the pipe: a game that
   // connects finds them.
+  int error = 0;
   DownloadTable table;
-  if (!table.Open(key)) {
-    log.Write(Logger::E, "UDRAHostApp: cannot create the downloading-file table");
+  if (!table.Open(key, &error)) {
+    log.Format(Logger::E, "UDRAHostApp: cannot create the downloading-file table: %s (%d)%s",
+               platform::SystemErrorText(error).c_str(), error, ForeignObjectHint(error));
     return 2;
   }
   ShareStateBlock state;
-  if (!state.Open(ShareStateKey())) {
-    log.Write(Logger::E, "UDRAHostApp: cannot create the shared state");
+  if (!state.Open(ShareStateKey(), &error)) {
+    log.Format(Logger::E, "UDRAHostApp: cannot create the shared state: %s (%d)%s",
+               platform::SystemErrorText(error).c_str(), error, ForeignObjectHint(error));
     return 2;
   }
   StoreLink store;

@@ -27,7 +27,7 @@ Job* JobBook::Add(const Waiter& waiter, int32_t packedSize, const std::string& d
   if (created) *created = false;
   Job& job = it->second;
   const bool known = std::any_of(job.waiters.begin(), job.waiters.end(),
-                                 [&](const Waiter& w) { return w.syncId == waiter.syncId; });
+                                 [&](const Waiter& w) { return w.syncId == waiter.syncId && w.connection == waiter.connection; });
   if (!known) {
     job.waiters.push_back(waiter);
     Reprioritise(job);
@@ -40,14 +40,13 @@ Job* JobBook::Find(const std::string& name) {
   return it == jobs_.end() ? nullptr : &it->second;
 }
 
-std::vector<std::string> JobBook::Cancel(const std::string& url, int32_t syncId) {
+template <typename Match>
+std::vector<std::string> JobBook::RemoveWaiters(Match match) {
   std::vector<std::string> orphans;
   for (auto& [key, job] : jobs_) {
     auto& ws = job.waiters;
     const size_t before = ws.size();
-    ws.erase(std::remove_if(ws.begin(), ws.end(),
-                            [&](const Waiter& w) { return w.syncId == syncId && w.url == url; }),
-             ws.end());
+    ws.erase(std::remove_if(ws.begin(), ws.end(), match), ws.end());
     if (ws.size() == before) continue;
     if (ws.empty())
       orphans.push_back(key);
@@ -57,12 +56,21 @@ std::vector<std::string> JobBook::Cancel(const std::string& url, int32_t syncId)
   return orphans;
 }
 
-int JobBook::SetPriority(const std::string& url, int32_t priority) {
+std::vector<std::string> JobBook::Cancel(const std::string& url, int32_t syncId, uint32_t connection) {
+  return RemoveWaiters(
+      [&](const Waiter& w) { return w.syncId == syncId && w.connection == connection && w.url == url; });
+}
+
+std::vector<std::string> JobBook::RemoveConnection(uint32_t connection) {
+  return RemoveWaiters([&](const Waiter& w) { return w.connection == connection; });
+}
+
+int JobBook::SetPriority(const std::string& url, int32_t priority, uint32_t connection) {
   int changed = 0;
   for (auto& [key, job] : jobs_) {
     bool touched = false;
     for (Waiter& w : job.waiters) {
-      if (w.url == url && w.priority != priority) {
+      if (w.connection == connection && w.url == url && w.priority != priority) {
         w.priority = priority;
         touched = true;
         ++changed;

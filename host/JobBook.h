@@ -19,6 +19,7 @@ struct Waiter {
   std::string url;
   int32_t priority = 0;
   int32_t userParam = 0;
+  uint32_t connection = 0;  // the game connection that asked; sync ids are per game
 };
 
 enum class JobState { Queued, Backoff, Active, Storing };
@@ -41,16 +42,21 @@ struct Job {
 class JobBook {
  public:
   // Adds a request. A request for a name that already has a job joins it
-  // (one transfer, one answer per sync id); the same sync id twice is kept
-  // once. Returns the job and whether it was created.
+  // (one transfer, one answer per request); the same sync id of the same
+  // connection twice is kept once. Returns the job and whether it was created.
   Job* Add(const Waiter& waiter, int32_t packedSize, const std::string& digest, bool* created);
 
   Job* Find(const std::string& name);
-  // Removes the request of `syncId` for `url` from every job; the jobs left
-  // with no request are returned (the caller stops and erases them).
-  std::vector<std::string> Cancel(const std::string& url, int32_t syncId);
-  // Gives every request for `url` the priority; returns how many changed.
-  int SetPriority(const std::string& url, int32_t priority);
+  // Removes the request of `syncId` of `connection` for `url` from every
+  // job; the jobs left with no request are returned (the caller stops and
+  // erases them). Other connections' requests are not touched.
+  std::vector<std::string> Cancel(const std::string& url, int32_t syncId, uint32_t connection = 0);
+  // Gives every request of `connection` for `url` the priority; returns how
+  // many changed.
+  int SetPriority(const std::string& url, int32_t priority, uint32_t connection = 0);
+  // Removes every request of a connection that has gone; returns the jobs
+  // left with no request.
+  std::vector<std::string> RemoveConnection(uint32_t connection);
 
   // The next queued job in start order, or null.
   Job* NextQueued();
@@ -69,6 +75,8 @@ class JobBook {
   using OrderKey = std::tuple<int64_t, uint64_t, std::string>;  // -priority, seq, key
   static OrderKey KeyOf(const Job& job) { return {-static_cast<int64_t>(job.priority), job.seq, job.key}; }
   void Reprioritise(Job& job);
+  template <typename Match>
+  std::vector<std::string> RemoveWaiters(Match match);
 
   std::map<std::string, Job> jobs_;
   std::set<OrderKey> order_;  // queued jobs only

@@ -1,10 +1,18 @@
-// Records on their way to the game: any thread appends, the pipe thread
-// takes them in order. Bounded: when no game reads for a long time the
-// oldest records are dropped.
+// Records on their way to the games: any thread appends, the pipe thread
+// takes them in order. Every connection has a queue of its own; a record for
+// a connection that has closed goes nowhere, and events go to every open
+// connection.
+//
+// A game that reads slowly never loses an answer to a sync request. What is
+// shed, beyond kMaxQueued records waiting for one connection, are the
+// records a later one supersedes: the host's values (the answer to
+// CMD_TICK) and its events.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 
 #include "hostlink/PipeMsg.h"
@@ -14,43 +22,77 @@ namespace udra::host {
 
 class Outbox {
  public:
-  static constexpr size_t kMaxRecords = 65536;
+  static constexpr size_t kMaxQueued = 65536;
 
   explicit Outbox(platform::Event& wake) : wake_(wake) {}
 
-  void Push(const PipeMsg& msg) {
-    bool wake;
+  // A connection's queue exists from Open to Close; Close drops what it held.
+  void Open(uint32_t connection) {
+    std::lock_guard<std::mutex> lock(mu_);
+    queues_[connection];
+  }
+  void Close(uint32_t connection) {
+    std::lock_guard<std::mutex> lock(mu_);
+    queues_.erase(connection);
+  }
+
+  // False when the connection is not open (the record goes nowhere) or the
+  // record was shed.
+  bool Push(uint32_t connection, const PipeMsg& msg) {
+    bool wake = false, taken = false;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      // The pipe thread drains the queue whole; it needs waking only for a
-      // record that finds it empty.
-      wake = queue_.empty();
-      if (queue_.size() >= kMaxRecords) {
-        queue_.pop_front();
-        ++dropped_;
-      }
-      queue_.push_back(msg);
+      auto it = queues_.find(connection);
+      if (it != queues_.end()) taken = Append(it->second, msg, wake);
+    }
+    if (wake) wake_.Set();
+    return taken;
+  }
+  void Broadcast(const PipeMsg& msg) {
+    bool wake = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      for (auto& entry : queues_) Append(entry.second, msg, wake);
     }
     if (wake) wake_.Set();
   }
-  // Takes the oldest record; false when there is none.
-  bool Take(PipeMsg& out) {
+
+  // Takes the oldest record of a connection; false when there is none.
+  bool Take(uint32_t connection, PipeMsg& out) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (queue_.empty()) return false;
-    out = queue_.front();
-    queue_.pop_front();
+    auto it = queues_.find(connection);
+    if (it == queues_.end() || it->second.empty()) return false;
+    out = it->second.front();
+    it->second.pop_front();
     return true;
   }
-  size_t size() const {
+  size_t size(uint32_t connection) const {
     std::lock_guard<std::mutex> lock(mu_);
-    return queue_.size();
+    auto it = queues_.find(connection);
+    return it == queues_.end() ? 0 : it->second.size();
+  }
+  size_t shed() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return shed_;
   }
 
  private:
+  // mu_ held. The pipe thread drains a queue whole; it needs waking only for
+  // a record that finds its queue empty.
+  bool Append(std::deque<PipeMsg>& queue, const PipeMsg& msg, bool& wake) {
+    if (queue.size() >= kMaxQueued && PipeMsgCmd(msg) != CMD_SYNC_RETURN) {
+      ++shed_;
+      return false;
+    }
+    wake = wake || queue.empty();
+    queue.push_back(msg);
+    return true;
+  }
+
   platform::Event& wake_;
   mutable std::mutex mu_;
-  std::deque<PipeMsg> queue_;
-  size_t dropped_ = 0;
+  std::map<uint32_t, std::deque<PipeMsg>> queues_;
+  size_t shed_ = 0;
 };
 
 }  // namespace udra::host

@@ -1,5 +1,6 @@
 #include "host/PipeLink.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -28,6 +29,10 @@ PipeLink::PipeLink(Outbox& outbox, platform::Event& wake, DownloadEngine& engine
       log_(log),
       noGameExitMs_(static_cast<uint32_t>(noGameExitSeconds) * 1000u) {}
 
+PipeLink::~PipeLink() {
+  for (auto& c : connections_) outbox_.Close(c->id);
+}
+
 bool PipeLink::Create(const std::string& instanceKey) {
   int error = 0;
   server_ = platform::PipeServer::Create(instanceKey, &error);
@@ -38,94 +43,142 @@ bool PipeLink::Create(const std::string& instanceKey) {
 void PipeLink::Run(const std::atomic<bool>& stop) {
   aloneSince_ = platform::TickCount();
   uint32_t lastCheck = aloneSince_;
+  size_t rotate = 0;
   while (!stop) {
-    std::vector<platform::Waitable*> objects{&wake_, &server_->connectionPending()};
-    int readIndex = -1, writeIndex = -1;
-    if (pipe_) {
-      readIndex = static_cast<int>(objects.size());
-      objects.push_back(&pipe_->readCompletion());
-      if (writePending_) {
-        writeIndex = static_cast<int>(objects.size());
-        objects.push_back(&pipe_->writeCompletion());
+    // The wait reports the first ready object: the connections take turns
+    // at being first, so a busy game cannot starve the others.
+    std::vector<platform::Waitable*> objects{&wake_};
+    std::vector<std::pair<Connection*, bool>> owners{{nullptr, false}};  // connection, is-write
+    const bool canAccept = connections_.size() < kMaxConnections;
+    if (canAccept) {
+      objects.push_back(&server_->connectionPending());
+      owners.push_back({nullptr, false});
+    } else if (!fullLogged_) {
+      fullLogged_ = true;
+      log_.Format(Logger::W, "PipeLink: %zu games are connected; a further one waits", connections_.size());
+    }
+    const size_t n = connections_.size();
+    for (size_t k = 0; k < n; ++k) {
+      Connection& c = *connections_[(k + rotate) % n];
+      objects.push_back(&c.pipe->readCompletion());
+      owners.push_back({&c, false});
+      if (c.writePending) {
+        objects.push_back(&c.pipe->writeCompletion());
+        owners.push_back({&c, true});
       }
     }
+    ++rotate;
     const int w = platform::WaitForAny(objects.data(), objects.size(), 250);
-    if (w == 1) {
+    if (w == 1 && canAccept) {
       Accept();
-    } else if (w >= 0 && w == readIndex) {
-      OnRead();
-    } else if (w >= 0 && w == writeIndex) {
-      OnWriteDone();
+    } else if (w > 0) {
+      Connection& c = *owners[static_cast<size_t>(w)].first;
+      if (owners[static_cast<size_t>(w)].second)
+        OnWriteDone(c);
+      else
+        OnRead(c);
     } else if (w == platform::kWaitFailed) {
       platform::SleepMs(10);
     }
-    Drain();
+    for (auto& c : connections_)
+      if (c->pipe) Drain(*c);
+    Sweep();
     const uint32_t now = platform::TickCount();
     if (now - lastCheck >= 1000) {
       lastCheck = now;
-      if (GameGone(now)) return;
+      if (GamesGone(now)) return;
     }
   }
 }
 
-// The game is known by the process id of its CMD_HELLO. A library that
-// reconnects after a host restart sends no CMD_HELLO: without an id the host
-// stays while a connection is open and ends once none has been open for
-// NoGameExit seconds (counted from the start or from the last disconnect).
-bool PipeLink::GameGone(uint32_t now) {
-  if (gamePid_ == 0) {
-    if (pipe_) {
-      aloneSince_ = now;
-      return false;
+bool PipeLink::GamesGone(uint32_t now) {
+  for (auto& c : connections_) {
+    if (c->gamePid > 0 && !ProcessAlive(c->gamePid)) {
+      log_.Format(Logger::T, "PipeLink: game process %d has ended", c->gamePid);
+      DropConnection(*c, "game ended", 0);
     }
-    if (now - aloneSince_ < noGameExitMs_) return false;
-    log_.Write(Logger::T, "PipeLink: no game is connected, the host ends");
+  }
+  Sweep();
+  for (auto it = games_.begin(); it != games_.end();) it = ProcessAlive(*it) ? std::next(it) : games_.erase(it);
+  if (!connections_.empty()) {
+    aloneSince_ = now;
+    return false;
+  }
+  if (helloSeen_ && games_.empty()) {
+    log_.Write(Logger::T, "PipeLink: the last game has ended, the host ends");
     return true;
   }
-  if (ProcessAlive(gamePid_)) return false;
-  log_.Format(Logger::T, "PipeLink: game process %d has ended, the host ends", gamePid_);
+  if (now - aloneSince_ < noGameExitMs_) return false;
+  log_.Write(Logger::T, "PipeLink: no game is connected, the host ends");
   return true;
 }
 
 void PipeLink::Accept() {
   std::unique_ptr<platform::MessagePipe> pipe = server_->Accept(0);
   if (!pipe) return;
-  if (pipe_) log_.Write(Logger::T, "PipeLink: a new connection replaces the old one");
-  pipe_ = std::move(pipe);
-  writePending_ = false;
-  if (!pipe_->StartRead()) DropConnection("StartRead", pipe_->error());
+  auto c = std::make_unique<Connection>();
+  c->id = nextId_++;
+  if (nextId_ == 0) nextId_ = 1;
+  c->pipe = std::move(pipe);
+  outbox_.Open(c->id);
+  EngineCommand command;
+  command.type = EngineCommand::Connected;
+  command.connection = c->id;
+  engine_.Post(std::move(command));
+  log_.Format(Logger::T, "PipeLink: connection %u opened (%zu open)", c->id, connections_.size() + 1);
+  Connection& added = *c;
+  connections_.push_back(std::move(c));
+  if (!added.pipe->StartRead()) DropConnection(added, "StartRead", added.pipe->error());
 }
 
-void PipeLink::DropConnection(const char* why, int error) {
-  log_.Format(Logger::W, "PipeLink: connection closed (%s, %d)", why, error);
-  pipe_.reset();
-  writePending_ = false;
+void PipeLink::DropConnection(Connection& c, const char* why, int error) {
+  if (!c.pipe) return;
+  log_.Format(Logger::W, "PipeLink: connection %u closed (%s, %d)", c.id, why, error);
+  c.pipe.reset();
+  outbox_.Close(c.id);
+  EngineCommand command;
+  command.type = EngineCommand::Disconnected;
+  command.connection = c.id;
+  engine_.Post(std::move(command));
   aloneSince_ = platform::TickCount();
 }
 
-void PipeLink::OnRead() {
+void PipeLink::Sweep() {
+  const size_t before = connections_.size();
+  connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+                                    [](const std::unique_ptr<Connection>& c) { return !c->pipe; }),
+                     connections_.end());
+  if (connections_.size() < before) fullLogged_ = false;
+}
+
+void PipeLink::OnRead(Connection& c) {
   const uint8_t* data = nullptr;
   size_t size = 0;
-  const platform::IoStatus status = pipe_->ReadResult(&data, &size);
+  const platform::IoStatus status = c.pipe->ReadResult(&data, &size);
   if (status == platform::IoStatus::Pending) return;
-  if (status == platform::IoStatus::Failed) return DropConnection("read", pipe_->error());
+  if (status == platform::IoStatus::Failed) return DropConnection(c, "read", c.pipe->error());
   PipeMsg msg;
   // The length must be the command's own: a record with another length is
   // not read at all (its fields could lie beyond what was sent).
   if (PipeMsgFromWire(data, size, msg) && PipeMsgLen(msg) == PipeMsgLength(PipeMsgCmd(msg)))
-    Dispatch(msg);
+    Dispatch(c, msg);
   else
     log_.Format(Logger::W, "PipeLink: malformed record of %zu bytes ignored", size);
-  if (!pipe_->StartRead()) DropConnection("StartRead", pipe_->error());
+  if (!c.pipe->StartRead()) DropConnection(c, "StartRead", c.pipe->error());
 }
 
-void PipeLink::Dispatch(const PipeMsg& msg) {
+void PipeLink::Dispatch(Connection& c, const PipeMsg& msg) {
   EngineCommand command;
+  command.connection = c.id;
   switch (PipeMsgCmd(msg)) {
     case CMD_HELLO: {
       const int32_t pid = ReadInt32At(msg, 6);
-      log_.Format(Logger::T, "PipeLink: CMD_HELLO from process %d", pid);
-      if (pid > 0) gamePid_ = pid;
+      log_.Format(Logger::T, "PipeLink: CMD_HELLO from process %d on connection %u", pid, c.id);
+      if (pid > 0) {
+        c.gamePid = pid;
+        games_.insert(pid);
+        helloSeen_ = true;
+      }
       return;
     }
     case CMD_TICK:
@@ -157,47 +210,48 @@ void PipeLink::Dispatch(const PipeMsg& msg) {
   engine_.Post(std::move(command));
 }
 
-void PipeLink::OnWriteDone() {
-  writePending_ = false;
+void PipeLink::OnWriteDone(Connection& c) {
+  c.writePending = false;
   size_t written = 0;
-  const platform::IoStatus status = pipe_->WriteResult(&written);
+  const platform::IoStatus status = c.pipe->WriteResult(&written);
   if (status == platform::IoStatus::Pending) {
-    writePending_ = true;
+    c.writePending = true;
     return;
   }
-  if (status == platform::IoStatus::Failed || written != PipeMsgLen(inFlight_))
-    return DropConnection("write", pipe_->error());
-  hasInFlight_ = false;
+  if (status == platform::IoStatus::Failed || written != PipeMsgLen(c.inFlight))
+    return DropConnection(c, "write", c.pipe->error());
+  c.hasInFlight = false;
 }
 
-// Writes queued records until one is pending. A record that a broken
-// connection did not take stays for the next connection.
-void PipeLink::Drain() {
-  while (pipe_ && !writePending_) {
-    if (!hasInFlight_) {
-      if (!outbox_.Take(inFlight_)) return;
-      hasInFlight_ = true;
+// Writes the connection's queued records until one is pending.
+void PipeLink::Drain(Connection& c) {
+  while (c.pipe && !c.writePending) {
+    if (!c.hasInFlight) {
+      if (!outbox_.Take(c.id, c.inFlight)) return;
+      c.hasInFlight = true;
     }
-    switch (pipe_->StartWrite(&inFlight_, PipeMsgLen(inFlight_))) {
+    switch (c.pipe->StartWrite(&c.inFlight, PipeMsgLen(c.inFlight))) {
       case platform::IoStatus::Done:
-        hasInFlight_ = false;
+        c.hasInFlight = false;
         break;
       case platform::IoStatus::Pending:
-        writePending_ = true;
+        c.writePending = true;
         return;
       case platform::IoStatus::Failed:
-        return DropConnection("write", pipe_->error());
+        return DropConnection(c, "write", c.pipe->error());
     }
   }
 }
 
 void PipeLink::Flush(uint32_t timeoutMs) {
   const uint32_t start = platform::TickCount();
-  while (pipe_ && (hasInFlight_ || outbox_.size() > 0) && platform::TickCount() - start < timeoutMs) {
-    Drain();
-    if (writePending_) {
-      platform::Waitable* one[] = {&pipe_->writeCompletion()};
-      if (platform::WaitForAny(one, 1, 100) == 0) OnWriteDone();
+  for (auto& c : connections_) {
+    while (c->pipe && (c->hasInFlight || outbox_.size(c->id) > 0) && platform::TickCount() - start < timeoutMs) {
+      Drain(*c);
+      if (c->writePending) {
+        platform::Waitable* one[] = {&c->pipe->writeCompletion()};
+        if (platform::WaitForAny(one, 1, 100) == 0) OnWriteDone(*c);
+      }
     }
   }
 }

@@ -2,8 +2,8 @@
 
 namespace udra::host {
 
-bool ShareStateBlock::Open(const std::string& shareStateKey) {
-  memory_ = platform::SharedMemory::Create("Global\\UDRAShareState_MMF_" + shareStateKey, kSize);
+bool ShareStateBlock::Open(const std::string& shareStateKey, int* error) {
+  memory_ = platform::SharedMemory::Create("Global\\UDRAShareState_MMF_" + shareStateKey, kSize, error);
   mutex_ = platform::NamedMutex::CreateOrOpen("Global\\UDRAShareState_Mutex_" + shareStateKey, false);
   if (!memory_ || !mutex_) return false;
   word_ = static_cast<uint32_t*>(memory_->MapView(0, kSize));

@@ -16,7 +16,8 @@ class ShareStateBlock {
  public:
   static constexpr uint32_t kSize = 4096;
 
-  bool Open(const std::string& shareStateKey);
+  // False with the system error in *error.
+  bool Open(const std::string& shareStateKey, int* error = nullptr);
   // Writes the state word under the mutex (waiting at most 1 s for it).
   bool SetWord(uint32_t value);
 

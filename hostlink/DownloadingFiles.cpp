@@ -1,5 +1,6 @@
 #include "hostlink/DownloadingFiles.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -59,31 +60,41 @@ bool DownloadingFiles::GetDownloadedBytes(const std::string& name, int32_t& out,
   }
   if (!m_sharedSpaces) return false;
   const auto known = m_downloadingFiles.find(name);
-  if (known != m_downloadingFiles.end()) return ReadAt(known->second, out);
+  if (known != m_downloadingFiles.end()) {
+    const Entry read = ReadAt(known->second, name, out);
+    if (read != Entry::Reused) return read == Entry::Read;
+    // The host gave the entry of an ended download to another name: look
+    // for the name afresh.
+    m_downloadingFiles.erase(known);
+  }
   uint64_t offset = 0;
   if (!Search(name, out, offset)) return false;
   m_downloadingFiles.emplace(name, offset);
   return true;
 }
 
-bool DownloadingFiles::ReadAt(uint64_t offset, int32_t& out) {
+DownloadingFiles::Entry DownloadingFiles::ReadAt(uint64_t offset, const std::string& name, int32_t& out) {
   const uint64_t start = offset / platform::SharedMemory::kViewAlignment * platform::SharedMemory::kViewAlignment;
-  const uint64_t need = (offset - start) + 8;  // the entry's length word and doneBytes
-  uint64_t length = (offset - start) + kEntrySpan;
+  // The entry's header and its name with the NUL.
+  const uint64_t need = (offset - start) + kHeaderSize + name.size() + 1;
+  uint64_t length = std::max(need, (offset - start) + kEntrySpan);
   auto* view = static_cast<const uint8_t*>(m_sharedSpaces->MapView(start, static_cast<size_t>(length)));
   if (!view) {
     // An entry close to the end of the mapping is read from a shorter view,
     // as long as that still holds the entry's first 8 bytes.
     const uint64_t total = m_sharedSpaces->size();
-    if (total <= start || total - start >= length || total - start < need) return false;
+    if (total <= start || total - start >= length || total - start < need) return Entry::Failed;
     length = total - start;
     view = static_cast<const uint8_t*>(m_sharedSpaces->MapView(start, static_cast<size_t>(length)));
-    if (!view) return false;
+    if (!view) return Entry::Failed;
   }
-  const int32_t done = LoadI32(view + (offset - start) + 4);
-  if (!m_sharedSpaces->UnmapView(const_cast<uint8_t*>(view))) return false;
+  const uint8_t* entry = view + (offset - start);
+  const bool same = NameMatches(entry + kHeaderSize, name.size() + 1, name);
+  const int32_t done = LoadI32(entry + 4);
+  if (!m_sharedSpaces->UnmapView(const_cast<uint8_t*>(view))) return Entry::Failed;
+  if (!same) return Entry::Reused;
   out = done;
-  return true;
+  return Entry::Read;
 }
 
 bool DownloadingFiles::Search(const std::string& name, int32_t& out, uint64_t& offset) {

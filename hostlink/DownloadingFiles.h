@@ -5,7 +5,9 @@
 // the next entry; 0 ends the table), int32 doneBytes, 4 bytes of the host's,
 // then the NUL-terminated download name. The host keeps a published entry in
 // place, so the offset where a name was found is remembered and read directly
-// from then on. Whatever the host wrote, nothing is read outside the view.
+// from then on; the name there is checked on every read, since the host may
+// give the entry of an ended download to another name once its table is
+// full. Whatever the host wrote, nothing is read outside the view.
 #pragma once
 
 #include <cstdint>
@@ -57,7 +59,8 @@ class DownloadingFiles {
   size_t rememberedCount() const { return m_downloadingFiles.size(); }
 
  private:
-  bool ReadAt(uint64_t offset, int32_t& out);
+  enum class Entry { Read, Reused, Failed };
+  Entry ReadAt(uint64_t offset, const std::string& name, int32_t& out);
   bool Search(const std::string& name, int32_t& out, uint64_t& offset);
 
   const std::optional<std::string> m_key;

@@ -1,6 +1,7 @@
 // Mutexes shared between processes by name.
 //
-// POSIX: a lock file in the user's private runtime folder held with flock.
+// POSIX: a lock file in the user's private runtime folder held with an
+// open-file-description lock (tested, never taken, by Exists).
 // The mutex "exists" exactly while some holder holds it, and a holder that
 // dies releases it with its process, so a crashed process is never taken for
 // a live one. Win32: CreateMutexA/OpenMutexA; it exists while a handle is open.

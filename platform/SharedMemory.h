@@ -1,8 +1,11 @@
 // Named shared memory ("Global\..." file mappings) and views of it.
 //
-// POSIX: shm_open with mode 0600 under the name without "Global\"; an object
-// owned by another user is refused. The creator removes the name when its
-// object goes, so a crashed creator's memory does not outlive a new one.
+// POSIX: a file of mode 0600 in the user's private runtime folder, named
+// after the name without "Global\", mapped shared. As with a Win32 mapping,
+// the memory lives while any process holds it (a host that ends leaves it to
+// the game and to the next host) and goes with its last holder. It is created
+// exclusively; a file that is not a plain file of this user, closed to
+// everybody else, is refused and never used.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +21,9 @@ class SharedMemory {
   static constexpr uint64_t kViewAlignment = 65536;
 
   // Creates the memory of `size` bytes, or opens it read-write when it
-  // exists already (growing it to `size`); null on failure.
-  static std::unique_ptr<SharedMemory> Create(const std::string& name, uint64_t size);
+  // exists already (growing it to `size`); null on failure, with the system
+  // error in *error.
+  static std::unique_ptr<SharedMemory> Create(const std::string& name, uint64_t size, int* error = nullptr);
   // Opens existing memory; null when it does not exist or cannot be opened.
   static std::unique_ptr<SharedMemory> Open(const std::string& name, bool writable);
 

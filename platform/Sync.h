@@ -40,7 +40,7 @@ class Event : public Waitable {
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr int kWaitTimeout = -1;
 constexpr int kWaitFailed = -2;
-constexpr size_t kMaxWaitObjects = 4;
+constexpr size_t kMaxWaitObjects = 64;  // MAXIMUM_WAIT_OBJECTS
 
 // Waits until one of `count` (1 to kMaxWaitObjects) objects is signalled and
 // returns its index (the lowest when several are), kWaitTimeout after

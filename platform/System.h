@@ -25,6 +25,10 @@ std::string AppDataFolder();
 // upper-case digits; empty on failure.
 std::string NewGuidText();
 
+// The system's text for an error code (errno or GetLastError), in English
+// where the system offers a choice; "error N" when it has none.
+std::string SystemErrorText(int error);
+
 // The debugger output (OutputDebugStringA). On POSIX: standard error when the
 // environment variable UDRA_DEBUG_OUTPUT is set, else nothing.
 void DebugOutput(const char* text);

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,17 @@ namespace {
 // an orderly release: a taker that finds '1' knows the last holder died.
 constexpr char kHeld = '1';
 constexpr char kReleased = '0';
+
+// Open-file-description locks on the whole file: like flock they belong to
+// the open file (so they go with a holder that dies), and unlike flock they
+// can be tested without being taken, so a probe never stands in the way of
+// a holder.
+bool SetLock(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
 
 // One per lock file and process, shared by every handle of this process: as
 // with Win32 mutexes, a thread that holds the mutex holds it through all its
@@ -45,17 +55,17 @@ class LockState {
       ++depth_;
       return Result::Acquired;
     }
-    // flock does not keep the threads of one process apart: the first one
-    // claims the state, the others wait here.
+    // The file lock does not keep the threads of one process apart: the
+    // first one claims the state, the others wait here.
     if (!cv_.wait_until(lock, deadline, [this] { return owner_ == std::thread::id(); })) return Result::Timeout;
     owner_ = me;
     lock.unlock();
 
     auto pause = std::chrono::milliseconds(1);
-    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    while (!SetLock(fd_, F_WRLCK)) {
       const auto now = Clock::now();
       Result failure;
-      if (errno != EWOULDBLOCK && errno != EINTR) {
+      if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
         failure = Result::Failed;
       } else if (now >= deadline) {
         failure = Result::Timeout;
@@ -94,7 +104,7 @@ class LockState {
     if (pwrite(fd_, &mark, 1, 0) != 1) {
       // The next taker will report the mutex abandoned; nothing better to do.
     }
-    flock(fd_, LOCK_UN);
+    SetLock(fd_, F_UNLCK);
     depth_ = 0;
     owner_ = std::thread::id();
     cv_.notify_one();
@@ -159,9 +169,13 @@ bool NamedMutex::Exists(const std::string& name) {
   if (path.empty()) return false;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
-  // A shared lock is refused exactly while a holder has the exclusive one.
-  const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  close(fd);  // also drops the probe's shared lock
+  // Asks whether a read lock would be refused, which is exactly while a
+  // holder has the write lock; nothing is taken.
+  struct flock probe {};
+  probe.l_type = F_RDLCK;
+  probe.l_whence = SEEK_SET;
+  const bool held = fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  close(fd);
   return held;
 }
 

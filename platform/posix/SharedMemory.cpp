@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,21 +15,21 @@
 namespace udra::platform {
 namespace {
 
-// Memory of another user is never used: it could be read or forged by them.
-bool OwnedByUs(int fd) {
-  struct stat st {};
-  return fstat(fd, &st) == 0 && st.st_uid == geteuid();
-}
-
+// Every handle holds a shared lock on the file; the last one to go (the one
+// that gets the exclusive lock) removes the name. Like a Win32 mapping, the
+// memory lives while anyone holds it: a host that ends leaves it to the
+// library and to the next host.
 class PosixSharedMemory : public SharedMemory {
  public:
-  PosixSharedMemory(int fd, bool writable, std::string removeName)
-      : fd_(fd), writable_(writable), removeName_(std::move(removeName)) {}
+  PosixSharedMemory(int fd, bool writable, std::string path)
+      : fd_(fd), writable_(writable), path_(std::move(path)) {}
 
   ~PosixSharedMemory() override {
     for (auto& view : views_) munmap(view.first, view.second);
+    // Removed while held exclusively: an opener that found the old file
+    // notices, once it has its own lock, that the name has gone.
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) unlink(path_.c_str());
     close(fd_);
-    if (!removeName_.empty()) shm_unlink(removeName_.c_str());
   }
 
   void* MapView(uint64_t offset, size_t length) override {
@@ -62,42 +63,79 @@ class PosixSharedMemory : public SharedMemory {
  private:
   int fd_;
   bool writable_;
-  std::string removeName_;
+  std::string path_;
   std::mutex mu_;
   std::unordered_map<void*, size_t> views_;
 };
 
-std::string ShmName(const std::string& name) {
+std::string MemoryPath(const std::string& name) {
   const std::string plain = posix::PlainObjectName(name);
-  return plain.empty() ? plain : "/" + plain;
+  return plain.empty() ? plain : posix::RuntimePath(plain, ".shm");
+}
+
+int Fail(int* error, int code) {
+  if (error) *error = code;
+  return -1;
+}
+
+// Opens (with `create`: creates exclusively, or opens) the memory file and
+// takes a holder's lock on it. The file must be a plain file of this user
+// that nobody else may open: anything else is refused (EACCES), never used,
+// since whoever made it could read or forge it.
+int OpenHeld(const std::string& path, bool writable, bool create, int* error) {
+  const int access = (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_CLOEXEC;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = create ? open(path.c_str(), access | O_CREAT | O_EXCL, 0600) : -1;
+    if (fd < 0 && (!create || errno == EEXIST)) {
+      fd = open(path.c_str(), access);
+      if (fd < 0 && errno == ENOENT && create) continue;  // the last holder just removed it
+    }
+    if (fd < 0) return Fail(error, errno);
+    struct stat held {};
+    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != geteuid() || (held.st_mode & 077) != 0) {
+      close(fd);
+      return Fail(error, EACCES);
+    }
+    if (flock(fd, LOCK_SH) != 0) {
+      const int e = errno;
+      close(fd);
+      return Fail(error, e);
+    }
+    // Still the file of that name? Its last holder may have removed it
+    // between our open and our lock.
+    struct stat named {};
+    if (stat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev) return fd;
+    close(fd);
+  }
+  return Fail(error, EAGAIN);
 }
 
 }  // namespace
 
-std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, uint64_t size) {
-  const std::string shmName = ShmName(name);
-  if (shmName.empty() || size == 0) return nullptr;
-  const int fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT, 0600);
+std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, uint64_t size, int* error) {
+  const std::string path = MemoryPath(name);
+  if (path.empty() || size == 0) {
+    if (error) *error = EINVAL;
+    return nullptr;
+  }
+  const int fd = OpenHeld(path, true, true, error);
   if (fd < 0) return nullptr;
   struct stat st {};
-  if (!OwnedByUs(fd) || fstat(fd, &st) != 0 ||
+  if (fstat(fd, &st) != 0 ||
       (static_cast<uint64_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+    if (error) *error = errno;
     close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixSharedMemory>(fd, true, shmName);
+  return std::make_unique<PosixSharedMemory>(fd, true, path);
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, bool writable) {
-  const std::string shmName = ShmName(name);
-  if (shmName.empty()) return nullptr;
-  const int fd = shm_open(shmName.c_str(), writable ? O_RDWR : O_RDONLY, 0);
+  const std::string path = MemoryPath(name);
+  if (path.empty()) return nullptr;
+  const int fd = OpenHeld(path, writable, false, nullptr);
   if (fd < 0) return nullptr;
-  if (!OwnedByUs(fd)) {
-    close(fd);
-    return nullptr;
-  }
-  return std::make_unique<PosixSharedMemory>(fd, writable, std::string());
+  return std::make_unique<PosixSharedMemory>(fd, writable, path);
 }
 
 }  // namespace udra::platform

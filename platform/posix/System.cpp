@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <random>
 
 namespace udra::platform {
@@ -56,6 +58,12 @@ std::string NewGuidText() {
                 "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0], b[1],
                 b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return text;
+}
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  const char* text = strerror_r(error, buffer, sizeof buffer);  // GNU: may return a static text
+  return text && *text ? std::string(text) : "error " + std::to_string(error);
 }
 
 void DebugOutput(const char* text) {

@@ -54,11 +54,17 @@ class FileMapping : public SharedMemory {
 
 }  // namespace
 
-std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, uint64_t size) {
-  if (size == 0) return nullptr;
+std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, uint64_t size, int* error) {
+  if (size == 0) {
+    if (error) *error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
                                       static_cast<DWORD>(size & 0xFFFFFFFFu), name.c_str());
-  if (!mapping) return nullptr;
+  if (!mapping) {
+    if (error) *error = static_cast<int>(GetLastError());
+    return nullptr;
+  }
   return std::make_unique<FileMapping>(mapping, true, 0);
 }
 

@@ -8,6 +8,7 @@
 // clang-format on
 
 #include <cstdio>
+#include <string>
 #include <ctime>
 
 namespace udra::platform {
@@ -45,6 +46,16 @@ std::string NewGuidText() {
   }
   CoUninitialize();
   return text;
+}
+
+std::string SystemErrorText(int error) {
+  char buffer[256] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(error),
+                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buffer, sizeof buffer, nullptr);
+  std::string text(buffer, length);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(error) : text;
 }
 
 void DebugOutput(const char* text) {

@@ -137,6 +137,40 @@ TEST_F(TableTest, TakesOverAnOldTableUpToTheFirstBadEntry) {
   EXPECT_EQ(damaged.EntryFor("three", 3), 16u);
 }
 
+// A full table gives new names the entries of ended downloads, never those
+// of running ones, and an entry keeps its offset and its length.
+TEST_F(TableTest, FullTableReusesTheEntriesOfEndedDownloads) {
+  DownloadTable table;
+  table.Attach(memory.data(), 88);
+  const uint32_t a = table.EntryFor("aaaa", 1);          // 20 bytes
+  const uint32_t b = table.EntryFor(std::string(12, 'b'), 2);  // 28 bytes
+  const uint32_t c = table.EntryFor("cccc", 3);
+  table.SetDone(b, 77);
+  ASSERT_EQ(table.EntryFor("dddd", 4), DownloadTable::kNoEntry);  // full: 68 + 20 + 4 > 88
+
+  table.Release(a);
+  table.Release(b);
+  // The smallest ended entry that fits; the running one is never touched.
+  EXPECT_EQ(table.EntryFor("dddd", 4), a);
+  EXPECT_STREQ(reinterpret_cast<char*>(&memory[a + 12]), "dddd");
+  EXPECT_EQ(Length(a), 20u);
+  EXPECT_EQ(table.Done(a), 0);
+  EXPECT_EQ(table.EntryFor(std::string(16, 'e'), 5), DownloadTable::kNoEntry) << "b's 28 bytes hold 15 at most";
+  EXPECT_EQ(table.EntryFor("eeeeeeee", 5), b);
+  EXPECT_STREQ(reinterpret_cast<char*>(&memory[b + 12]), "eeeeeeee");
+  EXPECT_EQ(memory[b + 12 + 11], 0) << "the old name's tail is cleared";
+  EXPECT_STREQ(reinterpret_cast<char*>(&memory[c + 12]), "cccc");
+  EXPECT_EQ(table.EntryFor("aaaa", 1), DownloadTable::kNoEntry) << "its entry went to another name";
+  EXPECT_EQ(table.EntryFor("CCCC", 3), c);
+
+  // A later host takes every entry over as reusable, none as running.
+  DownloadTable next;
+  next.Attach(memory.data(), 88);
+  EXPECT_EQ(next.reusableCount(), 3u);
+  EXPECT_EQ(next.EntryFor("eeeeeeee", 9), b) << "a name keeps its entry";
+  EXPECT_EQ(next.EntryFor("ffff", 6), a);
+}
+
 TEST(HostBinary, CarriesTheVersionTheLibraryReads) {
   uint16_t version[4] = {};
   ASSERT_TRUE(platform::ReadFileVersion(std::string(UDRA_STAGE_DIR) + "/UDRAHostApp.exe", version));

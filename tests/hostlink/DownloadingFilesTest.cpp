@@ -109,6 +109,32 @@ TEST(DownloadingFiles, ARememberedEntryIsReadInPlaceAtAnyOffset) {
   EXPECT_FALSE(f.files.GetDownloadedBytes("big", out, nullptr));  // not remembered, no longer listed
 }
 
+// The host gives the entry of an ended download to another name: a
+// remembered offset whose name has changed is not read, and the name is
+// looked for afresh.
+TEST(DownloadingFiles, AnEntryGivenToAnotherNameIsNotTakenForTheOld) {
+  Fixture f(kAlign);
+  const uint64_t end = f.table.PutAll({{"first", 1}, {"moved", 2}});
+  ASSERT_TRUE(f.files.Open());
+  int32_t out = 0;
+  ASSERT_TRUE(f.files.GetDownloadedBytes("moved", out, nullptr));
+  EXPECT_EQ(out, 2);
+
+  f.table.Put(18, 18, 900, "other");  // the entry of "moved", rewritten
+  out = -5;
+  EXPECT_FALSE(f.files.GetDownloadedBytes("moved", out, nullptr));
+  EXPECT_EQ(out, -5);
+  EXPECT_EQ(f.files.rememberedCount(), 0u);
+
+  f.table.Put(end, 18, 44, "MOVED");  // published again further on
+  f.table.PutU32(end + 18, 0);
+  ASSERT_TRUE(f.files.GetDownloadedBytes("moved", out, nullptr));
+  EXPECT_EQ(out, 44);
+  f.table.Put(end, 18, 45, "MOVED");
+  ASSERT_TRUE(f.files.GetDownloadedBytes("moved", out, nullptr));
+  EXPECT_EQ(out, 45);
+}
+
 TEST(DownloadingFiles, AnEntryAtTheVeryEndOfTheMappingIsReadAgain) {
   Fixture f(2 * kAlign);
   const uint32_t first = static_cast<uint32_t>(2 * kAlign - 20);

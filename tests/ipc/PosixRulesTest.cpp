@@ -2,7 +2,11 @@
 // mutex that exists only while it is held.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 
 #include "ipc/IpcTestSupport.h"
@@ -54,11 +58,49 @@ TEST(PosixRules, ObjectsAreClosedToOtherUsers) {
   const std::string shmName = UniqueName("UDRATESTPERMSHM");
   auto shm = SharedMemory::Create("Global\\" + shmName, 4096);
   ASSERT_NE(shm, nullptr);
-  EXPECT_EQ(fs::status(fs::path("/dev/shm") / shmName).permissions() & mask,
-            fs::perms::owner_read | fs::perms::owner_write);
+  const fs::path memory = FindRuntimeFile(shmName + ".shm");
+  ASSERT_FALSE(memory.empty());
+  EXPECT_EQ(fs::status(memory).permissions() & mask, fs::perms::owner_read | fs::perms::owner_write);
   shm.reset();
-  EXPECT_FALSE(fs::exists(fs::path("/dev/shm") / shmName)) << "the creator removes the name";
+  EXPECT_FALSE(fs::exists(memory)) << "the last holder removes the name";
   EXPECT_TRUE(mutex->Release());
+}
+
+// Whatever sits under an object's name and is not this user's own private
+// plain file is refused, never opened and never changed.
+TEST(PosixRules, ForeignOrOpenObjectsAreRefused) {
+  if (!OnPosix()) GTEST_SKIP() << "POSIX backend only";
+  const std::string probe = UniqueName("UDRATESTFOREIGNPROBE");
+  auto anchor = SharedMemory::Create("Global\\" + probe, 4096);
+  ASSERT_NE(anchor, nullptr);
+  const fs::path folder = FindRuntimeFile(probe + ".shm").parent_path();
+  ASSERT_FALSE(folder.empty());
+
+  const std::string open = UniqueName("UDRATESTOPENMODE");
+  std::ofstream(folder / (open + ".shm")) << "planted";
+  fs::permissions(folder / (open + ".shm"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  int error = 0;
+  EXPECT_EQ(SharedMemory::Create("Global\\" + open, 4096, &error), nullptr);
+  EXPECT_EQ(error, EACCES);
+  EXPECT_EQ(SharedMemory::Open("Global\\" + open, false), nullptr);
+  EXPECT_EQ(fs::file_size(folder / (open + ".shm")), 7u) << "a refused file is left as it was";
+
+  const std::string linked = UniqueName("UDRATESTLINKED");
+  fs::create_symlink(folder / (open + ".shm"), folder / (linked + ".shm"));
+  EXPECT_EQ(SharedMemory::Create("Global\\" + linked, 4096), nullptr);
+
+  if (geteuid() == 0) {
+    // Running as root: plant a file that another user owns.
+    const std::string foreign = UniqueName("UDRATESTFOREIGN");
+    std::ofstream(folder / (foreign + ".shm")) << "planted";
+    fs::permissions(folder / (foreign + ".shm"), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(chown((folder / (foreign + ".shm")).c_str(), 65534, 65534), 0);
+    EXPECT_EQ(SharedMemory::Create("Global\\" + foreign, 4096, &error), nullptr);
+    EXPECT_EQ(error, EACCES);
+    fs::remove(folder / (foreign + ".shm"));
+  }
+  fs::remove(folder / (open + ".shm"));
+  fs::remove(folder / (linked + ".shm"));
 }
 
 TEST(PosixRules, NamesThatAreNotPlainAreRefused) {

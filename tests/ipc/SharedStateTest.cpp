@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "ipc/IpcTestSupport.h"
 #include "platform/MessagePipe.h"
@@ -62,9 +64,49 @@ TEST(SharedMemory, ViewsAtAlignedOffsetsWithAnyLength) {
   EXPECT_TRUE(owner->UnmapView(all));
 }
 
+// As with a Win32 mapping, the memory lives while anyone holds it: a host
+// that ends leaves it to the game, and the next host finds the same bytes.
+TEST(SharedMemory, LivesWhileAnyHolderHoldsIt) {
+  const std::string name = "Global\\" + UniqueName("UDRATESTLIFE");
+  auto first = SharedMemory::Create(name, kAlign);
+  ASSERT_NE(first, nullptr);
+  static_cast<uint8_t*>(first->MapView(0, 0))[7] = 0x5A;
+  auto reader = SharedMemory::Open(name, false);
+  ASSERT_NE(reader, nullptr);
+  first.reset();
+  auto second = SharedMemory::Create(name, kAlign);
+  ASSERT_NE(second, nullptr);
+  auto* bytes = static_cast<uint8_t*>(second->MapView(0, 0));
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes[7], 0x5A);
+  bytes[8] = 0xA5;
+  EXPECT_EQ(static_cast<const uint8_t*>(reader->MapView(0, 16))[8], 0xA5) << "one memory for both";
+  second.reset();
+  reader.reset();
+  EXPECT_EQ(SharedMemory::Open(name, false), nullptr) << "gone with its last holder";
+}
+
 TEST(SharedMemory, OpeningWhatDoesNotExistFails) {
   EXPECT_EQ(SharedMemory::Open("Global\\" + UniqueName("UDRATESTNOSHM"), false), nullptr);
   EXPECT_EQ(SharedMemory::Create("Global\\" + UniqueName("UDRATESTZERO"), 0), nullptr);
+}
+
+// A liveness probe that runs while a host claims its instance mutex never
+// makes the claim fail.
+TEST(NamedMutex, ProbesNeverStandInTheWayOfATake) {
+  const std::string name = UniqueName("UDRATESTPROBE");
+  std::atomic<bool> done{false};
+  std::thread prober([&] {
+    while (!done) NamedMutex::Exists(name);
+  });
+  int refused = 0;
+  for (int i = 0; i < 2000; ++i) {
+    auto mutex = NamedMutex::CreateOrOpen(name, true);
+    if (!mutex) ++refused;
+  }
+  done = true;
+  prober.join();
+  EXPECT_EQ(refused, 0);
 }
 
 TEST(NamedMutex, ReentrantForItsThreadAndExclusiveAgainstOthers) {
