@@ -20,6 +20,7 @@ HostSettings LoadHostSettings(const std::string& iniPath) {
   s.maxParallel = ReadClamped(iniPath, h, "MaxParallel", s.maxParallel, 1, 64);
   s.maxRetries = ReadClamped(iniPath, h, "MaxRetries", s.maxRetries, 0, 20);
   s.retryDelayMs = ReadClamped(iniPath, h, "RetryDelay", s.retryDelayMs, 0, 30000);
+  s.retryAfterLimit = ReadClamped(iniPath, h, "RetryAfterLimit", s.retryAfterLimit, 0, 300);
   s.bandwidthLimit = ReadClamped(iniPath, h, "BandwidthLimit", 0, 0, 0x7FFFFFFF);
   s.connectTimeout = ReadClamped(iniPath, h, "ConnectTimeout", s.connectTimeout, 1, 300);
   s.lowSpeedTimeout = ReadClamped(iniPath, h, "LowSpeedTimeout", s.lowSpeedTimeout, 1, 3600);

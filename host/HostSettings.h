@@ -10,9 +10,15 @@ struct HostSettings {
   int maxParallel = 8;           // [Host] MaxParallel: transfers at once (1..64)
   int maxRetries = 3;            // [Host] MaxRetries: further attempts after a transient failure (0..20)
   int retryDelayMs = 500;        // [Host] RetryDelay: first back-off in ms, doubled per attempt (max 30 s)
+  int retryAfterLimit = 10;      // [Host] RetryAfterLimit: the longest Retry-After (s) of a 503 or 429
+                                 // that is waited for (0..300); a longer one fails the download at once
   int64_t bandwidthLimit = 0;    // [Host] BandwidthLimit: bytes/s over all transfers, 0 = none
-  int connectTimeout = 15;       // [Host] ConnectTimeout: seconds to connect (1..300)
-  int lowSpeedTimeout = 30;      // [Host] LowSpeedTimeout: seconds below LowSpeedLimit before giving up
+  // A server that accepts and then says nothing, or a host that never
+  // answers the connection, costs a sync two attempts of 10 s each (a stall
+  // that brought no byte is tried again only after the first attempt):
+  // about 21 s before the game is told.
+  int connectTimeout = 10;       // [Host] ConnectTimeout: seconds to connect (1..300)
+  int lowSpeedTimeout = 10;      // [Host] LowSpeedTimeout: seconds below LowSpeedLimit before giving up
   int lowSpeedLimit = 64;        // [Host] LowSpeedLimit: bytes/s that count as a stall (1..1 MiB)
   int64_t resumeMinSize = 1 << 20;  // [Host] ResumeMinSize: files of this size or more are
                                     // downloaded into a resumable ".part" file, smaller ones in memory

@@ -1,14 +1,79 @@
 #include "host/Transfer.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <ctime>
+#include <string>
+
+#include "util/Paths.h"
 
 namespace udra::host {
 namespace {
 
 constexpr int64_t kWritebackStep = 4 << 20;
+
+// The partial files are the host's own: their folder and the files are open
+// to the installation's user only, whatever the process's umask allows. A
+// folder or file left with wider modes by an earlier host is narrowed.
+void MakePrivateFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
+  struct stat st {};
+  if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) != 0)
+    chmod(folder.c_str(), st.st_mode & 0700);
+}
+
+// The bytes without the blanks and line end around them.
+std::string Trimmed(const char* data, size_t size) {
+  size_t begin = 0, end = size;
+  while (begin < end && (data[begin] == ' ' || data[begin] == '\t')) ++begin;
+  while (end > begin && (data[end - 1] == ' ' || data[end - 1] == '\t' || data[end - 1] == '\r' ||
+                         data[end - 1] == '\n'))
+    --end;
+  return std::string(data + begin, end - begin);
+}
+
+// A whole non-negative decimal number of at most 18 digits; -1 otherwise.
+int64_t DecimalOf(const std::string& text) {
+  if (text.empty() || text.size() > 18) return -1;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// Retry-After: delta-seconds or an HTTP date.
+int64_t RetryAfterOf(const std::string& value) {
+  const int64_t seconds = DecimalOf(value);
+  if (seconds >= 0 || value.empty()) return seconds;
+  const time_t when = curl_getdate(value.c_str(), nullptr);
+  if (when == static_cast<time_t>(-1)) return -1;
+  const time_t now = time(nullptr);
+  return when > now ? static_cast<int64_t>(when - now) : 0;
+}
+
+// Content-Range: "bytes first-last/total" (total may be "*").
+void RangeOf(const std::string& value, int64_t* start, int64_t* total) {
+  *start = -1;
+  *total = -1;
+  if (strncasecmp(value.c_str(), "bytes ", 6) != 0) return;
+  const std::string spec = Trimmed(value.data() + 6, value.size() - 6);
+  const size_t dash = spec.find('-'), slash = spec.find('/');
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return;
+  const int64_t first = DecimalOf(spec.substr(0, dash));
+  const int64_t last = DecimalOf(spec.substr(dash + 1, slash - dash - 1));
+  if (first < 0 || last < first) return;
+  *start = first;
+  *total = DecimalOf(spec.substr(slash + 1));
+}
 
 }  // namespace
 
@@ -21,16 +86,23 @@ Transfer::~Transfer() {
 // A partial file shorter than the expected size is resumed: the request asks
 // for the rest. Anything else starts over.
 bool Transfer::OpenPart() {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(setup_.partPath, ec);
-  if (!ec && size > 0 && static_cast<int64_t>(size) < setup_.expectedSize) {
-    part_ = fopen(setup_.partPath.c_str(), "ab");
-    if (part_) {
-      resumedFrom_ = static_cast<int64_t>(size);
-      return true;
-    }
+  MakePrivateFolder(ParentFolder(setup_.partPath));
+  const int fd = open(setup_.partPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
   }
-  part_ = fopen(setup_.partPath.c_str(), "wb");
+  if ((st.st_mode & 077) != 0) fchmod(fd, 0600);
+  if (st.st_size > 0 && static_cast<int64_t>(st.st_size) < setup_.expectedSize) {
+    resumedFrom_ = static_cast<int64_t>(st.st_size);
+  } else if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return false;
+  }
+  part_ = fdopen(fd, "ab");
+  if (!part_) close(fd);
   return part_ != nullptr;
 }
 
@@ -62,14 +134,26 @@ bool Transfer::Setup(CURL* easy, const TransferSetup& setup) {
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
   curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);
   curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+  // The bytes are stored as the server sends them: nothing is asked for in
+  // another encoding, and a Content-Encoding the server sends anyway is not
+  // undone. The size and MD5 checks decide whether they are the file.
+  curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
   if (resumedFrom_ > 0) curl_easy_setopt(easy_, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumedFrom_));
   SetMaxRecvSpeed(setup_.maxRecvSpeed);
   return true;
 }
 
+// A transfer held below the stall limit by the bandwidth share would be
+// taken for a stalled one: the limit stays well under the share.
 void Transfer::SetMaxRecvSpeed(int64_t bytesPerSecond) {
-  if (easy_) curl_easy_setopt(easy_, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(bytesPerSecond));
+  if (!easy_) return;
+  curl_easy_setopt(easy_, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(bytesPerSecond));
+  int64_t stall = setup_.lowSpeedLimit;
+  if (bytesPerSecond > 0) stall = std::max<int64_t>(1, std::min<int64_t>(stall, bytesPerSecond / 4));
+  curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(stall));
 }
 
 CURL* Transfer::Release() {
@@ -86,19 +170,83 @@ size_t Transfer::OnWrite(char* data, size_t size, size_t count, void* self) {
   return static_cast<Transfer*>(self)->Write(data, size * count);
 }
 
+size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
+  static_cast<Transfer*>(self)->Header(data, size * count);
+  return size * count;
+}
+
+// Every response (a redirect's too) starts with its status line: what was
+// read of an earlier one is forgotten there.
+void Transfer::Header(const char* data, size_t size) {
+  if (size >= 5 && strncasecmp(data, "HTTP/", 5) == 0) {
+    retryAfter_ = -1;
+    rangeStart_ = -1;
+    rangeTotal_ = -1;
+    return;
+  }
+  const char* colon = static_cast<const char*>(memchr(data, ':', size));
+  if (!colon) return;
+  const std::string name = Trimmed(data, static_cast<size_t>(colon - data));
+  const std::string value = Trimmed(colon + 1, size - static_cast<size_t>(colon + 1 - data));
+  if (strcasecmp(name.c_str(), "Retry-After") == 0) {
+    retryAfter_ = RetryAfterOf(value);
+  } else if (strcasecmp(name.c_str(), "Content-Range") == 0) {
+    RangeOf(value, &rangeStart_, &rangeTotal_);
+  }
+}
+
+bool Transfer::IsHttp() const {
+  const char* scheme = nullptr;
+  return curl_easy_getinfo(easy_, CURLINFO_SCHEME, &scheme) == CURLE_OK && scheme &&
+         strncasecmp(scheme, "http", 4) == 0;
+}
+
+// Before the first byte is kept: the body must be the rest of the file. A
+// resumed HTTP request must get exactly the part asked for (206 from the
+// resume point); anything else, a 416's error page or the whole file from
+// a server that ignores ranges, must not be appended to the partial file.
+// A body announced with another length than the rest of the file can never
+// pass the size check: stop before fetching it.
+bool Transfer::CheckFirstBytes() {
+  if (resumedFrom_ > 0 && IsHttp()) {
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 206 || rangeStart_ != resumedFrom_) {
+      sinkError_ = SinkError::RangeRefused;
+      return false;
+    }
+  }
+  if (resumedFrom_ > 0 && rangeTotal_ >= 0 && rangeTotal_ != setup_.expectedSize) {
+    sinkError_ = SinkError::SizeAnnounced;
+    return false;
+  }
+  curl_off_t announced = -1;
+  if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced >= 0 &&
+      announced != setup_.expectedSize - resumedFrom_) {
+    sinkError_ = SinkError::SizeAnnounced;
+    return false;
+  }
+  return true;
+}
+
+bool Transfer::RangeRefused(CURLcode code, long status) const {
+  if (resumedFrom_ <= 0) return false;
+  if (sinkError_ == SinkError::RangeRefused) return true;
+  // libcurl itself gives up on a server without range support, on a file://
+  // file shorter than the resume point, and treats a 416 to a resumed request
+  // as a success with an empty body.
+  if (code == CURLE_RANGE_ERROR || code == CURLE_BAD_DOWNLOAD_RESUME || status == 416) return true;
+  // Done without a byte of body (libcurl takes a whole file as long as the
+  // partial one for "already complete"): not the rest of the file either.
+  return code == CURLE_OK && status != 0 && status != 206;
+}
+
 // Returning less than `size` stops the transfer (CURLE_WRITE_ERROR); the
 // reason is kept in sinkError_.
 size_t Transfer::Write(const char* data, size_t size) {
   if (!checkedLength_) {
     checkedLength_ = true;
-    curl_off_t announced = -1;
-    // A body announced with another length than the rest of the file can
-    // never pass the size check: stop before fetching it.
-    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced >= 0 &&
-        announced != setup_.expectedSize - resumedFrom_) {
-      sinkError_ = SinkError::SizeAnnounced;
-      return 0;
-    }
+    if (!CheckFirstBytes()) return 0;
   }
   if (received_ + static_cast<int64_t>(size) > setup_.expectedSize) {
     sinkError_ = SinkError::TooLong;
