@@ -98,7 +98,7 @@ bool EntryFiles::IsToken(const std::string& token) {
 
 ZavErrorCode EntryFiles::WriteNew(const std::string& token, const void* data, uint32_t size) const {
   const std::string path = PathOf(token);
-  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
   if (fd.get() < 0) return CodeOfErrno(errno);
   if (WriteFully(fd.get(), data, size) && fdatasync(fd.get()) == 0) return kZavOk;
   const int error = errno;
@@ -108,7 +108,7 @@ ZavErrorCode EntryFiles::WriteNew(const std::string& token, const void* data, ui
 
 ZavErrorCode EntryFiles::CopyNew(const std::string& token, int sourceFd, uint32_t size) const {
   const std::string path = PathOf(token);
-  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
   if (fd.get() < 0) return CodeOfErrno(errno);
   if (CopyBytes(sourceFd, fd.get(), size) && fdatasync(fd.get()) == 0) return kZavOk;
   const int error = errno;

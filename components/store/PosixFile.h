@@ -9,6 +9,12 @@
 
 namespace udra::store {
 
+// What the store creates is for the installation's user only: folders 0700,
+// files 0600 (a umask can only narrow these). SQLite gives a database's log
+// and index files the database file's own mode.
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd = -1) : fd_(fd) {}

@@ -2,9 +2,11 @@
 #include "components/store/StoreFiles.h"
 
 #include "components/store/EntryFiles.h"
+#include "components/store/PosixFile.h"
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -61,7 +63,7 @@ bool MakeFolders(const std::string& folder) {
   if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   std::string parent = ParentOf(folder);
   if (parent != folder && !MakeFolders(parent)) return false;
-  if (mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) {
+  if (mkdir(folder.c_str(), kPrivateFolderMode) == 0 || errno == EEXIST) {
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   }
   return false;
@@ -108,6 +110,13 @@ std::string TemporaryDatabasePath(const StorePaths& paths) {
   static std::atomic<unsigned> counter{0};
   return paths.database + kTemporaryMark + std::to_string(static_cast<long>(getpid())) + "-" +
          std::to_string(counter.fetch_add(1));
+}
+
+bool CreatePrivateFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 void RemoveAbandonedTemporaries(const StorePaths& paths) {

@@ -26,7 +26,8 @@ struct StorePaths {
 // True when `path` names an existing regular file.
 bool IsRegularFile(const std::string& path);
 
-// Creates `folder` and every missing parent; true when it exists afterwards.
+// Creates `folder` and every missing parent (mode 0700); true when it exists
+// afterwards. An existing folder keeps its mode.
 bool MakeFolders(const std::string& folder);
 
 // Bytes an unprivileged process may still write on the file system that holds
@@ -44,6 +45,10 @@ bool RemoveStoreFiles(const StorePaths& paths);
 // A name for a database being built next to the real one, unique to this
 // process and call.
 std::string TemporaryDatabasePath(const StorePaths& paths);
+// Creates the empty file `path` for the user only (0600); false when it
+// exists or cannot be made. A database is created this way before SQLite
+// opens it, so that it and its log and index files get that mode.
+bool CreatePrivateFile(const std::string& path);
 // Removes what builders of a new database that died before publishing it
 // left behind (their process no longer runs).
 void RemoveAbandonedTemporaries(const StorePaths& paths);

@@ -102,6 +102,7 @@ bool ZavStore::BuildNew(const StorePaths& paths) {
   // another process never opens a half-made store.
   RemoveAbandonedTemporaries(paths);
   std::string temporary = TemporaryDatabasePath(paths);
+  CreatePrivateFile(temporary);  // when it fails, SQLite's own attempt reports why
   int rc;
   {
     Database db;

@@ -11,6 +11,11 @@ namespace udra::platform::posix {
 // created or fails the ownership and mode check.
 std::string RuntimeFolder();
 
+// Why RuntimeFolder() cannot be used, as one line for a log (the folder, and
+// its owner or mode when those are wrong, with what to do about it); empty
+// when the folder is usable. errno is left as it was.
+std::string RuntimeFolderProblem();
+
 // RuntimeFolder() + "/" + name + suffix; empty when the folder is unusable
 // or `name` is not a plain file name (empty, ".", "..", or holding '/').
 std::string RuntimePath(const std::string& name, const char* suffix);
