@@ -74,6 +74,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   void OnRecvMsg(const PipeMsg& msg) override;
   bool SendMsg(const PipeMsg& msg) override;
   bool RestartHostApp() override;
+  bool HostLaunchEnded() override;
 
   // Loads the archive store and the catalogue without the host: what
   // Initialize does for reading files, for tools and tests that only read.

@@ -86,4 +86,9 @@ bool ResourceManager::RestartHostApp() {
   return LaunchUDRAHostApp(m_hostProcess);
 }
 
+bool ResourceManager::HostLaunchEnded() {
+  std::lock_guard<std::mutex> guard(m_hostProcessLock);
+  return m_hostProcess && m_hostProcess->Wait(0) && !IsUDRAHostAlive();
+}
+
 }  // namespace udra

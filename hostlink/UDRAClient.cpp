@@ -1,5 +1,6 @@
 #include "hostlink/UDRAClient.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "hostlink/UDRAClientLink.h"
@@ -37,7 +38,7 @@ bool UDRAClient::PipeKey(std::string& key) const {
   return true;
 }
 
-bool UDRAClient::ConnectPipe(Link& link, int attempts) {
+bool UDRAClient::ConnectPipe(Link& link, int attempts, const std::function<bool()>& giveUp) {
   std::string key;
   if (!PipeKey(key)) return false;
   link.pipe.reset();
@@ -45,7 +46,7 @@ bool UDRAClient::ConnectPipe(Link& link, int attempts) {
   // create its pipe.
   for (int attempt = 1; attempt <= attempts && !link.cancel; ++attempt) {
     link.pipe = platform::MessagePipe::Connect(key);
-    if (link.pipe || attempt == attempts) break;
+    if (link.pipe || attempt == attempts || (giveUp && giveUp())) break;
     platform::SleepMs(kConnectIntervalMs);
   }
   return link.pipe != nullptr;
@@ -205,19 +206,43 @@ bool UDRAClient::WaitListenThread(uint32_t timeoutMs, int* exitCode) {
   return true;
 }
 
+bool UDRAClient::WaitUnlocked(Link& link, uint32_t ms) {
+  link.lock->unlock();
+  const uint32_t start = platform::TickCount();
+  while (!link.cancel && platform::TickCount() - start < ms)
+    platform::SleepMs(std::min<uint32_t>(50, ms - (platform::TickCount() - start)));
+  link.lock->lock();
+  return !link.cancel && !link.detached;
+}
+
 bool UDRAClient::ProcessHostAppCrush(Link& link) {
   const Logger& log = LibLogger();
   log.Write(Logger::T, "ProcessHostAppCrush()");
-  if (!link.listener || !link.listener->RestartHostApp()) {
-    // The old pipe stays; the listen thread closes it when it ends.
-    log.Write(Logger::E, "UDRAHostApp.exe异常断开连接。重新拉起UDRAHostApp.exe失败。");
-    return false;
-  }
-  log.Write(Logger::W, "UDRAHostApp.exe异常断开连接。重新拉起UDRAHostApp.exe成功。");
-  link.pipe.reset();
-  if (ConnectPipe(link, kReconnectAttempts)) {
-    log.Write(Logger::T, "重新连接UDRAHostApp.exe成功。");
-    return true;
+  for (int launch = 1;; ++launch) {
+    const uint32_t delay = m_launches.DelayBeforeLaunch(platform::TickCount());
+    if (delay > 0) {
+      log.Format(Logger::W, "UDRAHostApp.exe restarts too often: the next start in %u ms", delay);
+      if (!WaitUnlocked(link, delay)) return false;
+    }
+    if (!link.listener || !link.listener->RestartHostApp()) {
+      // The old pipe stays; the listen thread closes it when it ends.
+      log.Write(Logger::E, "UDRAHostApp.exe异常断开连接。重新拉起UDRAHostApp.exe失败。");
+      return false;
+    }
+    m_launches.Launched(platform::TickCount());
+    log.Write(Logger::W, "UDRAHostApp.exe异常断开连接。重新拉起UDRAHostApp.exe成功。");
+    link.pipe.reset();
+    bool ended = false;
+    UDRAClientListener* listener = link.listener;
+    const bool connected = ConnectPipe(link, kReconnectAttempts, [&] { return ended = listener->HostLaunchEnded(); });
+    if (connected) {
+      log.Write(Logger::T, "重新连接UDRAHostApp.exe成功。");
+      return true;
+    }
+    // A host that ended before its pipe appeared is started again, a few
+    // times, as the budget allows.
+    if (!ended || launch >= kLaunchesPerRecovery || link.cancel) break;
+    log.Write(Logger::W, "UDRAHostApp.exe ended before it served the pipe");
   }
   log.Write(Logger::E, "重新连接UDRAHostApp.exe失败。");
   return false;

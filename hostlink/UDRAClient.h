@@ -18,12 +18,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hostlink/LaunchBudget.h"
 #include "hostlink/PipeMsg.h"
 #include "hostlink/UDRAClientListener.h"
 #include "platform/Window.h"
@@ -40,6 +42,9 @@ class UDRAClient {
   static constexpr int kReconnectAttempts = 500;
   static constexpr uint32_t kConnectIntervalMs = 100;
   static constexpr uint32_t kStopWaitMs = 5000;
+  // Starts of a new host within one recovery, when each ends before its
+  // pipe appears.
+  static constexpr int kLaunchesPerRecovery = 3;
 
   // The pipe of this installation: named by InstanceKey of ModuleFolder.
   UDRAClient();
@@ -84,11 +89,17 @@ class UDRAClient {
   int ListenThreadMain(const std::shared_ptr<Link>& link);
   bool PipeKey(std::string& key) const;
   // Opens the pipe into `link` with at most `attempts` tries 100 ms apart;
-  // no other wait. Gives up early once the link is cancelled.
-  bool ConnectPipe(Link& link, int attempts);
+  // no other wait. Gives up early once the link is cancelled or `giveUp`
+  // says there is nothing to wait for (it is asked before each retry).
+  bool ConnectPipe(Link& link, int attempts, const std::function<bool()>& giveUp = nullptr);
   // Recovery after a pipe failure (listen thread, listener's lock held):
-  // restart the host through the listener, close the pipe, reconnect.
+  // restart the host through the listener, close the pipe, reconnect. The
+  // starts are spaced by the launch budget; its waits are spent without the
+  // lock, so the game's calls are not held by them.
   bool ProcessHostAppCrush(Link& link);
+  // Waits `ms` with the listener's lock let go; false when the client was
+  // stopped meanwhile.
+  bool WaitUnlocked(Link& link, uint32_t ms);
 
   const std::optional<std::string> m_pipeKey;
 
@@ -101,6 +112,8 @@ class UDRAClient {
   uint32_t m_notifyMsg = 0;
   // Threads that outlived Stop's wait; the destructor gives them a last wait.
   std::vector<std::shared_ptr<platform::Thread>> m_lingering;
+  // Host starts by recoveries; only the listen thread uses it.
+  LaunchBudget m_launches;
 };
 
 }  // namespace udra

@@ -25,6 +25,10 @@ class UDRAClientListener {
   // Called on the listen thread, m_lock held, after the pipe broke: make
   // sure the old host is gone and start a new one. True when one started.
   virtual bool RestartHostApp() = 0;
+  // Whether the host RestartHostApp started has ended again while no other
+  // host serves the installation: the reconnect then has nothing to wait
+  // for. Asked on the listen thread with m_lock held.
+  virtual bool HostLaunchEnded() { return false; }
 
   // The manager's one lock; re-entrant for its holder.
   std::recursive_mutex m_lock;

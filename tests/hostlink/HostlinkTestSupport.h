@@ -82,6 +82,7 @@ class FakeListener : public UDRAClientListener {
     ++restarts;
     return restart ? restart() : false;
   }
+  bool HostLaunchEnded() override { return launchEnded && launchEnded(); }
 
   bool WaitReceived(size_t count, uint32_t timeoutMs = 10000) {
     std::unique_lock<std::mutex> lock(mu_);
@@ -93,6 +94,7 @@ class FakeListener : public UDRAClientListener {
   }
 
   std::function<bool()> restart;
+  std::function<bool()> launchEnded;
   std::atomic<int> restarts{0};
 
  private:

@@ -349,6 +349,63 @@ TEST(UDRAClientRecovery, StopWaitsForARecoveryThatHoldsTheLock) {
   EXPECT_EQ(host.Accept(200), nullptr);
 }
 
+TEST(LaunchBudget, EachQuickRestartWaitsTwiceAsLongUpToALimit) {
+  LaunchBudget budget;
+  EXPECT_EQ(budget.DelayBeforeLaunch(5), 0u);
+  uint32_t now = 1000;
+  budget.Launched(now);
+  EXPECT_EQ(budget.DelayBeforeLaunch(now + 200), 800u);
+  const uint32_t expected[] = {1000, 2000, 4000, 8000, 16000, 30000, 30000};
+  for (uint32_t wait : expected) {
+    ASSERT_EQ(budget.DelayBeforeLaunch(now), wait);
+    EXPECT_EQ(budget.DelayBeforeLaunch(now + wait), 0u);
+    now += wait;
+    budget.Launched(now);
+  }
+  // A host that lived a minute starts the count again; ticks may wrap.
+  now += LaunchBudget::kHealthyMs;
+  EXPECT_EQ(budget.DelayBeforeLaunch(now), 0u);
+  budget.Launched(now);
+  EXPECT_EQ(budget.DelayBeforeLaunch(now), 1000u);
+  LaunchBudget wrapping;
+  wrapping.Launched(0xFFFFFF00u);
+  EXPECT_EQ(wrapping.DelayBeforeLaunch(0x100u), 1000u - 0x200u);
+}
+
+// A host that ends as soon as it starts: one recovery starts it a few times,
+// spaced by the budget, gives up without waiting out the whole reconnect,
+// and leaves the lock to the game while it waits.
+TEST(UDRAClientRecovery, AHostThatEndsAtOnceIsStartedAFewTimesWithoutHoldingTheLock) {
+  const std::string key = UniqueKey("HLDIES");
+  auto host = std::make_unique<FakeHost>(key);
+  FakeListener listener;
+  listener.restart = [] { return true; };  // "started", but no pipe ever appears
+  listener.launchEnded = [] { return true; };
+  UDRAClient client(key);
+  ASSERT_TRUE(client.Start(1, &listener));
+  auto pipe = host->Accept();
+  ASSERT_NE(pipe, nullptr);
+  host.reset();
+  pipe.reset();
+
+  ASSERT_TRUE(WaitUntil([&] { return listener.restarts >= 1; }));
+  // Between the starts the lock is free for the game's calls.
+  int taken = 0;
+  for (int i = 0; i < 20 && listener.restarts < UDRAClient::kLaunchesPerRecovery; ++i) {
+    if (listener.m_lock.try_lock()) {
+      ++taken;
+      listener.m_lock.unlock();
+    }
+    platform::SleepMs(100);
+  }
+  EXPECT_GT(taken, 5);
+  int exitCode = 0;
+  ASSERT_TRUE(client.WaitListenThread(10000, &exitCode));
+  EXPECT_EQ(exitCode, -1);
+  EXPECT_EQ(listener.restarts, UDRAClient::kLaunchesPerRecovery);
+  client.Stop();
+}
+
 // The background connect reports to a window that the test's thread pumps.
 struct ConnectedReport {
   static std::atomic<int> calls;
