@@ -64,7 +64,13 @@ int RunHost(const std::string& folder, const udra::Logger& log) {
   std::unique_ptr<platform::NamedMutex> instance;
   for (uint32_t start = platform::TickCount(); !instance; platform::SleepMs(kClaimIntervalMs)) {
     instance = platform::NamedMutex::CreateOrOpen(key, true);
-    if (!instance && platform::TickCount() - start >= kClaimWaitMs) {
+    if (instance) break;
+    const std::string problem = platform::LocalObjectsProblem();
+    if (!problem.empty()) {
+      log.Format(Logger::E, "UDRAHostApp: %s", problem.c_str());
+      return 6;
+    }
+    if (platform::TickCount() - start >= kClaimWaitMs) {
       log.Write(Logger::T, "UDRAHostApp: another host serves this installation");
       return 0;
     }

@@ -29,6 +29,11 @@ std::string NewGuidText();
 // where the system offers a choice; "error N" when it has none.
 std::string SystemErrorText(int error);
 
+// Why the user's private place for pipes, locks and shared memory cannot be
+// used, as one line for a log; empty when it can (always on Win32, where
+// the objects live in the kernel's name space).
+std::string LocalObjectsProblem();
+
 // The debugger output (OutputDebugStringA). On POSIX: standard error when the
 // environment variable UDRA_DEBUG_OUTPUT is set, else nothing.
 void DebugOutput(const char* text);

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <random>
+#include <string>
+
+#include "platform/posix/RuntimeFolder.h"
 
 namespace udra::platform {
 
@@ -65,6 +67,8 @@ std::string SystemErrorText(int error) {
   const char* text = strerror_r(error, buffer, sizeof buffer);  // GNU: may return a static text
   return text && *text ? std::string(text) : "error " + std::to_string(error);
 }
+
+std::string LocalObjectsProblem() { return posix::RuntimeFolderProblem(); }
 
 void DebugOutput(const char* text) {
   static const bool enabled = getenv("UDRA_DEBUG_OUTPUT") != nullptr;

@@ -58,6 +58,8 @@ std::string SystemErrorText(int error) {
   return text.empty() ? "error " + std::to_string(error) : text;
 }
 
+std::string LocalObjectsProblem() { return {}; }
+
 void DebugOutput(const char* text) {
   if (text) OutputDebugStringA(text);
 }
