@@ -13,6 +13,7 @@
 #include "host/DigestChecker.h"
 #include "host/DownloadTable.h"
 #include "host/JobBook.h"
+#include "host/Outbox.h"
 #include "host/SocketWatch.h"
 #include "host/StoreQueue.h"
 #include "platform/FileVersion.h"
@@ -187,6 +188,36 @@ TEST(HostBinary, CarriesTheVersionTheLibraryReads) {
 // Partial files are shared out evenly among the workers, so that no thread
 // hashes most of a burst of large files alone; in-memory items are gathered
 // up to a set of MD5 lanes, waiting a little for them when fewer wait.
+// A game that reads slowly never loses an answer to a sync request; only
+// the host's values and events, which later ones supersede, are shed, and a
+// closed connection's records go nowhere.
+TEST(Outbox, AnswersAreNeverDroppedAndEachConnectionHasItsOwnQueue) {
+  platform::Event wake;
+  Outbox outbox(wake);
+  outbox.Open(1);
+  outbox.Open(2);
+  const size_t answers = Outbox::kMaxQueued + 100;
+  for (size_t i = 0; i < answers; ++i)
+    ASSERT_TRUE(outbox.Push(1, MakeSyncReturn(static_cast<int32_t>(i), "n", 1, true, 0, 0, "")));
+  EXPECT_FALSE(outbox.Push(1, MakeHostValues(1, 2))) << "shed beyond the limit";
+  outbox.Broadcast(MakeHostEvent(3));
+  EXPECT_EQ(outbox.shed(), 2u);
+  EXPECT_TRUE(outbox.Push(2, MakeHostValues(1, 2)));
+  EXPECT_FALSE(outbox.Push(3, MakeHostValues(1, 2))) << "no such connection";
+  EXPECT_EQ(outbox.size(1), answers);
+  EXPECT_EQ(outbox.size(2), 2u) << "its own value and the event";
+
+  PipeMsg msg;
+  for (size_t i = 0; i < answers; ++i) {
+    ASSERT_TRUE(outbox.Take(1, msg));
+    ASSERT_EQ(ReadSyncReturn(msg).syncId, static_cast<int32_t>(i)) << "in order";
+  }
+  EXPECT_FALSE(outbox.Take(1, msg));
+  outbox.Close(2);
+  EXPECT_FALSE(outbox.Take(2, msg));
+  EXPECT_FALSE(outbox.Push(2, MakeHostValues(1, 2)));
+}
+
 TEST(StoreQueue, RoundsShareFilesAndGatherInMemoryItems) {
   auto items = [](int count, bool files) {
     std::vector<StoreItem> out(static_cast<size_t>(count));
