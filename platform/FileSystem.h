@@ -64,6 +64,8 @@ class AppendFile {
   bool Create(const std::string& path);
   // Creates the file only if nothing of that name exists (atomically: of two
   // processes racing for one name exactly one gets kCreated); never replaces.
+  // On POSIX the file is for its user only (0600): logs may name what a
+  // player does.
   CreateResult CreateNew(const std::string& path);
   bool IsOpen() const;
   // Moves to the end of the file; returns 0 or the system's error code.

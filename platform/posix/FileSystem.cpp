@@ -168,8 +168,9 @@ bool AppendFile::Create(const std::string& path) {
 
 CreateResult AppendFile::CreateNew(const std::string& path) {
   Close();
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+  fchmod(fd, 0600);  // whatever the umask
   MarkInUse(fd);
   handle_ = fd;
   return CreateResult::kCreated;

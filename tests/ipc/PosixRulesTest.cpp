@@ -2,6 +2,7 @@
 // mutex that exists only while it is held.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +65,16 @@ TEST(PosixRules, ObjectsAreClosedToOtherUsers) {
   shm.reset();
   EXPECT_FALSE(fs::exists(memory)) << "the last holder removes the name";
   EXPECT_TRUE(mutex->Release());
+
+  // Log files, whatever the umask.
+  const fs::path log = memory.parent_path() / (UniqueName("UDRATESTLOG") + ".log");
+  const mode_t before = umask(0);
+  AppendFile file;
+  ASSERT_EQ(file.CreateNew(log.string()), CreateResult::kCreated);
+  umask(before);
+  EXPECT_EQ(fs::status(log).permissions() & mask, fs::perms::owner_read | fs::perms::owner_write);
+  file.Close();
+  fs::remove(log);
 }
 
 // Whatever sits under an object's name and is not this user's own private
