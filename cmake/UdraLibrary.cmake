@@ -58,5 +58,18 @@ else()
   target_link_options(UDRAClient PRIVATE
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/core/exports/UDRAClient.map -Wl,--no-undefined)
   set_property(TARGET UDRAClient APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/core/exports/UDRAClient.map)
+  # A versioned SONAME: a game linked against it records libUDRAClient.so.1,
+  # while an installation folder keeps the plain name its tools load by path.
+  set_target_properties(UDRAClient PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 endif()
-udra_stage(UDRAClient)
+if(WIN32)
+  udra_stage(UDRAClient)
+else()
+  # The staging folder holds the library under its plain name (tests copy it
+  # into installation folders) and the SONAME as a link to the same file, so
+  # a game linked against the stage loads the one copy.
+  add_custom_command(TARGET UDRAClient POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:UDRAClient> ${UDRA_STAGE_DIR}/libUDRAClient.so
+    COMMAND ${CMAKE_COMMAND} -E create_symlink libUDRAClient.so ${UDRA_STAGE_DIR}/$<TARGET_SONAME_FILE_NAME:UDRAClient>
+    VERBATIM)
+endif()
