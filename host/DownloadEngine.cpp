@@ -78,6 +78,10 @@ bool DownloadEngine::Start() {
   // Connections stay open between transfers and are shared by them.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
+  // Transfers to an HTTP/2 server run as streams of one connection; MaxParallel
+  // still bounds the transfers at once, so it stays under the streams a
+  // connection may carry (100 by default, 128 for nginx).
+  curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
   auto deliver = [this](StoreWriter::Results results) {
     bool wake;
     {
@@ -343,6 +347,7 @@ bool DownloadEngine::StartOne(Job& job) {
   setup.connectTimeout = settings_.connectTimeout;
   setup.lowSpeedTimeout = settings_.lowSpeedTimeout;
   setup.lowSpeedLimit = settings_.lowSpeedLimit;
+  setup.caFile = settings_.caFile;
   CURL* easy = TakeEasy();
   auto transfer = std::make_unique<Transfer>(table_, job.tableOffset);
   if (!easy || !transfer->Setup(easy, setup)) {

@@ -1,9 +1,11 @@
 #include "host/HostSettings.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "platform/Profile.h"
+#include "util/Paths.h"
 
 namespace udra::host {
 namespace {
@@ -29,6 +31,12 @@ HostSettings LoadHostSettings(const std::string& iniPath) {
   s.resumeMinSize = ReadClamped(iniPath, h, "ResumeMinSize", static_cast<int>(s.resumeMinSize), 0, 64 << 20);
   s.checkThreads = ReadClamped(iniPath, h, "CheckThreads", 0, 0, 16);
   if (s.checkThreads == 0) s.checkThreads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+  // A path longer than a path buffer is cut by the read and so names another
+  // file: such a value is refused (verification then uses the default bundle
+  // and fails for a private certificate, as it should).
+  std::string ca;
+  if (platform::ReadProfileString(iniPath, h, "CaFile", ca, 4096) && !ca.empty() && ca.size() < 4095)
+    s.caFile = std::filesystem::path(ca).is_absolute() ? ca : JoinPath(ParentFolder(iniPath), ca);
   s.noGameExitSeconds = ReadClamped(iniPath, h, "NoGameExit", s.noGameExitSeconds, 1, 86400);
   // The value is a byte count up to 4 GiB - 1; ReadProfileInt stops at 2^31 - 1.
   const int reserved = platform::ReadProfileInt(iniPath, "ResPool", "ReservedSize", 0x40000000);

@@ -24,13 +24,18 @@ struct HostSettings {
                                     // downloaded into a resumable ".part" file, smaller ones in memory
   int checkThreads = 0;          // [Host] CheckThreads: threads checking MD5s (0 = one per
                                  // processor, at most 8; 1..16)
+  // [Host] CaFile: a PEM file of certificates that https servers are
+  // verified against instead of the system's bundle file (a server with a
+  // self-signed certificate, a private CA). A relative path is taken from the
+  // installation folder. Empty: libcurl's default bundle.
+  std::string caFile;
   int noGameExitSeconds = 60;    // [Host] NoGameExit: seconds without a connection (while no
                                  // CMD_HELLO named the game) before the host ends
   uint32_t reservedSize = 0x40000000u;  // [ResPool] ReservedSize: passed to the store's Create
 };
 
 // Reads the settings from `iniPath`, each clamped to its range; missing keys
-// keep their defaults.
+// keep their defaults. A relative CaFile is joined to the folder of `iniPath`.
 HostSettings LoadHostSettings(const std::string& iniPath);
 
 constexpr const char kHostIniName[] = "UDRAHostApp.ini";

@@ -141,6 +141,14 @@ bool Transfer::Setup(CURL* easy, const TransferSetup& setup) {
   // undone. The size and MD5 checks decide whether they are the file.
   curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
+  // HTTP/2 where TLS negotiates it, HTTP/1.1 otherwise. Over https a new
+  // transfer waits for a connection that is still being set up to learn
+  // whether it multiplexes, instead of opening one of its own: the transfers
+  // to an HTTP/2 server then share one connection as streams (one handshake,
+  // one congestion window). Plain http never multiplexes, so nothing waits.
+  curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  if (strncasecmp(setup_.url.c_str(), "https:", 6) == 0) curl_easy_setopt(easy_, CURLOPT_PIPEWAIT, 1L);
+  if (!setup_.caFile.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, setup_.caFile.c_str());
   if (resumedFrom_ > 0) curl_easy_setopt(easy_, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumedFrom_));
   SetMaxRecvSpeed(setup_.maxRecvSpeed);
   return true;

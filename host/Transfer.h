@@ -22,6 +22,7 @@ struct TransferSetup {
   int lowSpeedTimeout = 10;
   int lowSpeedLimit = 64;
   int64_t maxRecvSpeed = 0;
+  std::string caFile;  // certificates https servers are verified against; empty: libcurl's default
 };
 
 enum class SinkError {

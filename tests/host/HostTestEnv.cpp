@@ -10,6 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +96,20 @@ std::string Nginx::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
 }
 
+std::string Nginx::TlsUrl(const std::string& path) const {
+  return "https://127.0.0.1:" + std::to_string(tlsPort_) + "/" + path;
+}
+
+void Nginx::EnableTls(const std::string& certFile, const std::string& keyFile) {
+  certFile_ = certFile;
+  keyFile_ = keyFile;
+}
+
+std::string Nginx::TlsLog() const {
+  std::ifstream in(work_ + "/tls.log");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::string Nginx::AccessLog() const {
   std::ifstream in(work_ + "/access.log");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -121,7 +140,15 @@ bool Nginx::Start() {
        << "  keepalive_requests 100000;\n"
        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root() << ";\n"
        << "    location /err500/ { return 500; }\n"
-       << "    location /slow/ { limit_rate 2m; }\n  }\n}\n";
+       << "    location /slow/ { limit_rate 2m; }\n  }\n";
+  if (!certFile_.empty()) {
+    tlsPort_ = FreePort();
+    conf << "  log_format tls '$server_protocol $connection $request_uri $status';\n"
+         << "  server {\n    listen 127.0.0.1:" << tlsPort_ << " ssl http2;\n    root " << root() << ";\n"
+         << "    ssl_certificate " << certFile_ << ";\n    ssl_certificate_key " << keyFile_ << ";\n"
+         << "    access_log " << work_ << "/tls.log tls;\n  }\n";
+  }
+  conf << "}\n";
   conf.close();
   const std::string confPath = work_ + "/nginx.conf";
   const std::string errPath = work_ + "/error.log";
@@ -141,7 +168,7 @@ bool Nginx::Start() {
     _exit(127);
   }
   for (int i = 0; i < 300; ++i) {
-    if (PortAnswers(port_)) return true;
+    if (PortAnswers(port_) && (tlsPort_ == 0 || PortAnswers(tlsPort_))) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -153,6 +180,46 @@ void Nginx::Stop() {
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;
+}
+
+bool MakeSelfSignedCertificate(const std::string& folder, std::string& certFile, std::string& keyFile) {
+  certFile = folder + "/cert.pem";
+  keyFile = folder + "/key.pem";
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  bool ok = key && cert;
+  if (ok) {
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1,
+                               -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    for (const auto& [nid, value] : {std::pair<int, const char*>{NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost"},
+                                     {NID_basic_constraints, "critical,CA:TRUE"}}) {
+      X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+      ok = ok && ext && X509_add_ext(cert, ext, -1) == 1;
+      X509_EXTENSION_free(ext);
+    }
+    ok = ok && X509_sign(cert, key, EVP_sha256()) > 0;
+  }
+  if (ok) {
+    FILE* c = fopen(certFile.c_str(), "w");
+    FILE* k = fopen(keyFile.c_str(), "w");
+    ok = c && k && PEM_write_X509(c, cert) == 1 &&
+         PEM_write_PrivateKey(k, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    if (c) fclose(c);
+    if (k) fclose(k);
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return ok;
 }
 
 StalledPort::StalledPort() {

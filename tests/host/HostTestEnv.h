@@ -26,10 +26,17 @@ class Nginx {
  public:
   explicit Nginx(const std::string& workFolder);
   ~Nginx();
+  // Before Start: also serve the root over https with HTTP/2 on a second
+  // port, with this certificate and key (PEM files).
+  void EnableTls(const std::string& certFile, const std::string& keyFile);
   bool Start();
   void Stop();
   int port() const { return port_; }
+  int tlsPort() const { return tlsPort_; }
   std::string Url(const std::string& path) const;
+  std::string TlsUrl(const std::string& path) const;
+  // The https server's log: "protocol connection-number uri status" per line.
+  std::string TlsLog() const;
   std::string root() const { return work_ + "/www"; }
   std::string AccessLog() const;
   // Writes a file below the root and returns its MD5 in hexadecimal.
@@ -38,8 +45,15 @@ class Nginx {
  private:
   std::string work_;
   int port_ = 0;
+  int tlsPort_ = 0;
+  std::string certFile_, keyFile_;
   pid_t pid_ = -1;
 };
+
+// Writes a self-signed certificate for 127.0.0.1 (and localhost), valid for
+// a day, and its key into `folder` as cert.pem and key.pem; false when
+// OpenSSL could not make them.
+bool MakeSelfSignedCertificate(const std::string& folder, std::string& certFile, std::string& keyFile);
 
 // A port on 127.0.0.1 that accepts connections into its backlog but never
 // answers: every request to it stalls.
