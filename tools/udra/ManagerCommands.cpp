@@ -9,7 +9,9 @@
 
 #include "Commands.h"
 #include "GameSession.h"
+#include "StartFailure.h"
 #include "platform/CodePage.h"
+#include "platform/System.h"
 
 namespace udra::tool {
 namespace {
@@ -52,9 +54,17 @@ std::unique_ptr<GameSession> StartSession(const Options& options) {
   }
   std::string url = options.url;
   UDRAManagerInfo info{};
-  if (url.empty() && session->Info(info)) url = info.downloadUrlRoot;
+  const bool haveInfo = session->Info(info);
+  if (url.empty() && haveInfo) url = info.downloadUrlRoot;
+  const int64_t started = platform::UnixTime();
   if (!session->Initialize(url, options.cacheLimit, kStartUpTimeoutMs, error)) {
     std::fprintf(stderr, "udra: %s\n", error.c_str());
+    StartFailureFacts facts;
+    facts.folder = options.dir;
+    facts.fileList = info.fileListPath;
+    facts.processId = platform::CurrentProcessId();
+    facts.since = started;
+    for (const std::string& line : ExplainStartFailure(facts)) std::fprintf(stderr, "udra: %s\n", line.c_str());
     return nullptr;
   }
   return session;
