@@ -43,6 +43,14 @@ bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
     m_log.Write(Logger::E, "ResourceManager::Initialize()中SetPrivilege()失败");
     return false;
   }
+  // Without a usable private place for the pipe, the locks and the shared
+  // memory no host can ever be reached: say why at once instead of trying
+  // to connect for 50 s.
+  const std::string localProblem = platform::LocalObjectsProblem();
+  if (!localProblem.empty()) {
+    m_log.Format(Logger::E, "ResourceManager::Initialize(): %s", localProblem.c_str());
+    return false;
+  }
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() UDRAWndMsgProcessor::Initialize");
   if (!UDRAWndMsgProcessor::Initialize()) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "EndToEndFixture.h"
@@ -22,6 +23,35 @@ TEST(StartUpFaultsTest, MissingStoreModuleFailsInitialize) {
   EXPECT_FALSE(session.manager()->Initialize(env.server().Url("").c_str(), 1 << 20));
   EXPECT_FALSE(session.manager()->Initialize(nullptr, 1 << 20));
   EXPECT_TRUE(session.manager()->Uninitialize());  // releases what was reached (the window)
+}
+
+// A private runtime folder that another user could enter is refused: the
+// start fails at once and says why, and nothing of the installation's pipe,
+// locks or memory is made there.
+TEST(StartUpFaultsTest, ARuntimeFolderOthersCanEnterFailsTheStartAtOnce) {
+  EndToEnd env(kFiles, "");
+  ASSERT_TRUE(env.ready());
+  test::TempDir runtime;
+  ASSERT_TRUE(platform::MakeDirectories(runtime / "udra"));
+  std::filesystem::permissions(runtime / "udra", std::filesystem::perms(0755));
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string before = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  tool::GameSession session;
+  std::string error;
+  ASSERT_TRUE(session.Open(env.install().path(), error)) << error;
+  EXPECT_FALSE(session.manager()->Initialize(env.server().Url("").c_str(), 1 << 20));
+  EXPECT_TRUE(session.manager()->Uninitialize());
+  if (saved)
+    setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_TRUE(std::filesystem::is_empty(runtime / "udra"));
+  std::string logs;
+  for (const auto& entry : std::filesystem::directory_iterator(env.install() / "Logs")) {
+    logs += env.install().Read("Logs/" + entry.path().filename().string());
+  }
+  EXPECT_NE(logs.find(runtime / "udra"), std::string::npos) << "the log names the folder";
 }
 
 TEST(StartUpFaultsTest, DamagedStoreIsRebuiltAndSyncsGoOn) {
