@@ -71,7 +71,7 @@ int32_t FileOperations::OpenFile(const char* path, const char* mode) {
 
   auto cached = m_fileCache.find(key);
   if (cached != m_fileCache.end()) {
-    ++cached->second.useCount;
+    UpdateEntry(cached, [](CacheEntry& entry) { ++entry.useCount; });
   } else {
     CacheEntry& entry = m_fileCache[key];
     entry.lastUse = m_tick();
@@ -89,7 +89,8 @@ bool FileOperations::ReadOpenFile(int32_t handle, void* buffer, uint32_t* inoutS
   const std::string_view path(open->second.path);
   auto cached = m_fileCache.find(path);
   if (cached == m_fileCache.end()) return false;
-  cached->second.lastUse = m_tick();
+  const uint32_t now = m_tick();
+  UpdateEntry(cached, [now](CacheEntry& entry) { entry.lastUse = now; });
 
   int32_t size = 0;
   if (!m_self.QueryOpenFileSize(handle, &size)) return false;
@@ -193,7 +194,7 @@ bool FileOperations::CloseFile(int32_t handle) {
   if (open == m_openFiles.end()) return false;
   auto cached = m_fileCache.find(std::string_view(open->second.path));
   if (cached == m_fileCache.end()) return false;
-  --cached->second.useCount;
+  UpdateEntry(cached, [](CacheEntry& entry) { --entry.useCount; });
   m_openFiles.erase(open);
   TrimCache();
   return true;
@@ -287,16 +288,35 @@ bool FileOperations::SetCacheLimit(int32_t bytes) {
   return true;
 }
 
+void FileOperations::Unlist(CacheMap::iterator it) {
+  if (!it->second.trimmable) return;
+  m_trimOrder.erase({it->second.lastUse, &it->first});
+  it->second.trimmable = false;
+}
+
+void FileOperations::List(CacheMap::iterator it) {
+  CacheEntry& entry = it->second;
+  if (entry.trimmable || entry.useCount != 0 || entry.lastUse == kNeverTrimmedTick) return;
+  m_trimOrder.insert({entry.lastUse, &it->first});
+  entry.trimmable = true;
+}
+
+template <typename Change>
+void FileOperations::UpdateEntry(CacheMap::iterator it, Change change) {
+  Unlist(it);
+  change(it->second);
+  List(it);
+}
+
+// Each step takes the first entry of the trim order: the entry with use count
+// 0 and the smallest last-use tick (unsigned; on a tie the path first in byte
+// order), never one whose tick is the never-trimmed one. A trim costs the
+// entries it removes, not the size of the cache.
 void FileOperations::TrimCache() {
-  while (m_cacheBytes > m_cacheLimit) {
-    auto victim = m_fileCache.end();
-    for (auto it = m_fileCache.begin(); it != m_fileCache.end(); ++it) {
-      const CacheEntry& entry = it->second;
-      if (entry.useCount != 0 || entry.lastUse == kNeverTrimmedTick) continue;
-      // Strictly smaller: on a tie the path first in byte order (met first) wins.
-      if (victim == m_fileCache.end() || entry.lastUse < victim->second.lastUse) victim = it;
-    }
-    if (victim == m_fileCache.end()) return;
+  while (m_cacheBytes > m_cacheLimit && !m_trimOrder.empty()) {
+    const auto victim = m_fileCache.find(*m_trimOrder.begin()->second);
+    m_trimOrder.erase(m_trimOrder.begin());
+    if (victim == m_fileCache.end()) continue;  // cannot happen: the order lists only cached paths
     if (victim->second.data) m_cacheBytes -= victim->second.size;
     m_fileCache.erase(victim);
   }
@@ -305,6 +325,7 @@ void FileOperations::TrimCache() {
 void FileOperations::Reset(uint32_t cacheLimit) {
   Lock lock(m_lock);
   m_openFiles.clear();
+  m_trimOrder.clear();
   m_fileCache.clear();
   m_missingFiles.clear();
   m_cacheBytes = 0;
@@ -314,6 +335,7 @@ void FileOperations::Reset(uint32_t cacheLimit) {
 void FileOperations::ReleaseAll() {
   Lock lock(m_lock);
   m_openFiles.clear();
+  m_trimOrder.clear();
   m_fileCache.clear();
   m_cacheBytes = 0;
 }

@@ -36,6 +36,7 @@ struct CacheEntry {
   uint32_t size = 0;
   uint32_t lastUse = 0;          // tick of the last open or read
   int32_t useCount = 0;          // handles open on the path
+  bool trimmable = false;        // listed in the trim order (kept by FileOperations)
 };
 
 class FileOperations {
@@ -90,8 +91,16 @@ class FileOperations {
  private:
   using Lock = std::lock_guard<std::recursive_mutex>;
 
+  using CacheMap = std::map<std::string, CacheEntry, std::less<>>;
+
   int32_t NextHandle();
   void TrimCache();
+  // Every change of an entry's use count or last use goes through here, so
+  // that the trim order lists exactly the entries a trim may remove.
+  template <typename Change>
+  void UpdateEntry(CacheMap::iterator it, Change change);
+  void Unlist(CacheMap::iterator it);
+  void List(CacheMap::iterator it);
   void FillInfo(FileInfo& info, std::string_view key) const;
 
   std::recursive_mutex& m_lock;
@@ -103,7 +112,17 @@ class FileOperations {
   TickSource m_tick;
 
   std::map<int32_t, OpenFileRecord> m_openFiles;
-  std::map<std::string, CacheEntry, std::less<>> m_fileCache;  // byte order, case-sensitive
+  CacheMap m_fileCache;  // byte order, case-sensitive
+  // The entries a trim may remove (use count 0, last use not the never-trimmed
+  // tick), in the order it removes them: least recent use first, on a tie the
+  // path first in byte order. The paths point at m_fileCache's keys.
+  struct TrimOrder {
+    bool operator()(const std::pair<uint32_t, const std::string*>& a,
+                    const std::pair<uint32_t, const std::string*>& b) const {
+      return a.first != b.first ? a.first < b.first : *a.second < *b.second;
+    }
+  };
+  std::set<std::pair<uint32_t, const std::string*>, TrimOrder> m_trimOrder;
   uint32_t m_cacheLimit = 0;
   // Sum of the cached sizes; 64 bits so it cannot wrap on a 64-bit process.
   uint64_t m_cacheBytes = 0;

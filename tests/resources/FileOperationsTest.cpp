@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -269,6 +270,94 @@ TEST_F(FileOperationsTest, TrimsOldestClosedEntryFirst) {
   EXPECT_EQ(m.ops.cacheLimit(), 1u);
   EXPECT_TRUE(m.SetCacheLimit(-1));
   EXPECT_EQ(m.ops.cacheLimit(), 0xFFFFFFFFu);
+}
+
+// The trim keeps an order of its own; whatever a session does with its
+// handles, each trim removes exactly the entries that picking the least
+// recently used closed entry (ties by path, never the 0xFFFFFFFF tick) one at
+// a time would remove, in that order.
+TEST(FileOperationsTrim, RemovesWhatTheLeastRecentChoiceWouldRemove) {
+  FakeManager m;
+  std::string list;
+  std::vector<std::string> names;
+  for (int i = 0; i < 60; ++i) {
+    names.push_back("f" + std::to_string(i % 7) + "_" + std::to_string(i));
+    list += names.back() + "|" + std::to_string(1 + i % 5) + "|1\n";
+    m.store.insert(names.back());
+    m.content[names.back()] = std::string(size_t(1 + i % 5), 'x');
+  }
+  ASSERT_TRUE(m.fileList.LoadFromBuffer(list));
+  m.ops.Reset(0xFFFFFFFFu);
+
+  std::mt19937 random(7);
+  std::map<std::string, std::vector<int32_t>> open;
+  // The entry the plain rule picks among the current cache entries.
+  auto expectedVictim = [&]() -> std::string {
+    std::string best;
+    uint32_t bestTick = 0;
+    for (const std::string& name : std::set<std::string>(names.begin(), names.end())) {
+      uint32_t size, lastUse;
+      int32_t uses;
+      bool loaded;
+      if (!m.ops.CacheInfo(name, size, lastUse, uses, loaded) || uses != 0 || lastUse == 0xFFFFFFFFu) continue;
+      if (best.empty() || lastUse < bestTick) best = name, bestTick = lastUse;
+    }
+    return best;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    const std::string& name = names[random() % names.size()];
+    // Few distinct ticks, so that ties are common; now and then the tick
+    // that is never trimmed.
+    m.tick = random() % 20 == 0 ? 0xFFFFFFFFu : uint32_t(random() % 8);
+    switch (random() % 4) {
+      case 0: {
+        const int32_t h = m.OpenFile(name.c_str(), "r");
+        ASSERT_NE(h, -1);
+        open[name].push_back(h);
+        break;
+      }
+      case 1:
+        if (!open[name].empty()) {
+          char buf[8];
+          uint32_t n = sizeof buf;
+          ASSERT_TRUE(m.ReadOpenFile(open[name].back(), buf, &n, 0));
+        }
+        break;
+      case 2:
+        if (!open[name].empty()) {
+          m.ops.SetCacheLimit(-1);  // closing must not trim here
+          ASSERT_TRUE(m.CloseFile(open[name].back()));
+          open[name].pop_back();
+        }
+        break;
+      default: {
+        // Trim to a random limit one removal at a time and compare each.
+        const uint64_t bytes = m.ops.cacheBytes();
+        if (bytes == 0) break;
+        const std::string victim = expectedVictim();
+        ASSERT_TRUE(m.SetCacheLimit(int32_t(bytes - 1)));
+        uint32_t size, lastUse;
+        int32_t uses;
+        bool loaded;
+        if (victim.empty()) {
+          EXPECT_EQ(m.ops.cacheBytes(), bytes);
+        } else {
+          EXPECT_FALSE(m.ops.CacheInfo(victim, size, lastUse, uses, loaded)) << "step " << step;
+        }
+        break;
+      }
+    }
+  }
+  // A limit of 1 leaves only open entries and those of the 0xFFFFFFFF tick.
+  ASSERT_TRUE(m.SetCacheLimit(1));
+  ASSERT_GT(m.ops.cacheBytes(), 1u);  // some open entries hold data
+  for (const std::string& name : names) {
+    uint32_t size, lastUse;
+    int32_t uses;
+    bool loaded;
+    if (!m.ops.CacheInfo(name, size, lastUse, uses, loaded)) continue;
+    EXPECT_TRUE(uses != 0 || lastUse == 0xFFFFFFFFu) << name;
+  }
 }
 
 TEST_F(FileOperationsTest, SizesFoldersAndPresence) {
