@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <unordered_set>
 
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/Sync.h"
 #include "resources/KeyOrder.h"
 #include "resources/PathRules.h"
 #include "resources/UrlEncode.h"
@@ -89,12 +91,34 @@ bool FileList::load(const std::string& filePath) {
 
 bool FileList::LoadFromBuffer(std::string bytes) {
   clear();
-  digest_ = Md5::HexDigest(bytes.data(), bytes.size());
   // Spans are 32-bit offsets; a catalogue of 4 GiB or more is refused.
-  if (bytes.size() >= std::numeric_limits<uint32_t>::max()) return false;
+  if (bytes.size() >= std::numeric_limits<uint32_t>::max()) {
+    digest_ = Md5::HexDigest(bytes.data(), bytes.size());
+    return false;
+  }
   text_ = std::move(bytes);
+  // The digest is computed on a second thread while this one parses: both
+  // only read the text. Without a thread it is computed here afterwards.
+  std::string digest;
+  std::unique_ptr<platform::Thread> hasher = platform::Thread::Start([this, &digest] {
+    digest = Md5::HexDigest(text_.data(), text_.size());
+    return 0;
+  });
+  struct Join {
+    std::unique_ptr<platform::Thread>& thread;
+    ~Join() {
+      if (thread) thread->Wait(platform::kInfinite);
+    }
+  } join{hasher};
   const bool parsed = Parse();
   BuildIndex();
+  if (hasher) {
+    hasher->Wait(platform::kInfinite);
+    hasher.reset();
+  } else {
+    digest = Md5::HexDigest(text_.data(), text_.size());
+  }
+  digest_ = std::move(digest);
   return parsed;
 }
 
@@ -105,6 +129,8 @@ void FileList::clear() {
   records_.shrink_to_fit();
   slots_.clear();
   slots_.shrink_to_fit();
+  hashes_.clear();
+  hashes_.shrink_to_fit();
   digest_.clear();
 }
 
@@ -119,6 +145,8 @@ bool FileList::Parse() {
     ++lines;
   }
   records_.reserve(lines);
+  hashes_.reserve(lines);
+  inKeyOrder_ = true;
   uint32_t pos = 0;
   while (pos < size) {
     if (text[pos] == '\n') {
@@ -173,24 +201,145 @@ bool FileList::ParseLine(uint32_t begin, uint32_t end) {
   // A key no lookup can name is not kept: empty names, and names of
   // kKeyLimit bytes or more (lookups refuse such keys rather than cut them).
   if (record.name.length == 0 || record.name.length >= kKeyLimit) return true;
+  // Whether the lines come in strictly ascending key order is seen here,
+  // while both keys are in the cache; such a catalogue needs no sort.
+  if (inKeyOrder_ && !records_.empty() && !KeyLess(Text(records_.back().name), Text(record.name))) {
+    inKeyOrder_ = false;
+  }
   records_.push_back(record);
+  hashes_.push_back(static_cast<uint32_t>(HashKey(Text(record.name))));
   return true;
 }
 
 void FileList::BuildIndex() {
-  const auto less = [this](const Record& a, const Record& b) { return KeyLess(Text(a.name), Text(b.name)); };
-  bool sortedAndUnique = true;
-  for (size_t i = 1; i < records_.size() && sortedAndUnique; ++i) {
-    sortedAndUnique = less(records_[i - 1], records_[i]);
-  }
-  if (!sortedAndUnique) {
-    // Stable, so among equal keys the first line stays first and is kept.
-    std::stable_sort(records_.begin(), records_.end(), less);
-    const auto same = [this](const Record& a, const Record& b) { return KeyEqual(Text(a.name), Text(b.name)); };
-    records_.erase(std::unique(records_.begin(), records_.end(), same), records_.end());
-    records_.shrink_to_fit();
-  }
+  if (!inKeyOrder_) SortRecords();
   BuildHashIndex();
+  hashes_.clear();
+  hashes_.shrink_to_fit();
+}
+
+namespace {
+
+// A record's place during the sort: 16 bytes of its key from the current
+// depth as key-order ranks (0 past the key's end), packed so that comparing
+// the two words compares the 16 bytes in key order.
+struct SortItem {
+  uint64_t high = 0;
+  uint64_t low = 0;
+  uint32_t index = 0;      // the record's line order
+  uint32_t duplicate = 0;  // an equal key of an earlier line
+};
+
+constexpr uint32_t kSortStep = 16;
+constexpr size_t kAhead = 16;  // items fetched ahead of a pass over scattered memory
+
+bool ItemLess(const SortItem& a, const SortItem& b) {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.low != b.low) return a.low < b.low;
+  return a.index < b.index;  // equal keys keep line order: the first line wins
+}
+
+bool SamePrefix(const SortItem& a, const SortItem& b) { return a.high == b.high && a.low == b.low; }
+
+}  // namespace
+
+// Most significant first radix sort over the keys' ranks, 16 bytes a step,
+// one step for all runs at a time: every step sorts small fixed-size items
+// that hold 16 bytes of their key, and the next 16 bytes of the keys still
+// tied are read in one sweep through the text in line order (a random-order
+// catalogue would otherwise cost a scattered read per key and step). Equal
+// keys (up to letter case) end up next to each other in line order; all but
+// the first are dropped.
+void FileList::SortRecords() {
+  const auto* text = reinterpret_cast<const unsigned char*>(text_.data());
+  const size_t n = records_.size();
+  struct Packed {
+    uint64_t high = 0, low = 0;
+  };
+  const auto pack = [this, text](size_t line, uint32_t depth) {
+    const Record& r = records_[line];
+    const unsigned char* key = text + r.name.offset;
+    uint8_t ranks[kSortStep] = {};
+    for (uint32_t i = 0; i < kSortStep && depth + i < r.name.length; ++i) ranks[i] = kKeyByteRank[key[depth + i]];
+    Packed p;
+    for (uint32_t i = 0; i < 8; ++i) {
+      p.high = p.high << 8 | ranks[i];
+      p.low = p.low << 8 | ranks[8 + i];
+    }
+    return p;
+  };
+  std::vector<SortItem> items(n);
+  for (size_t i = 0; i < n; ++i) {
+    const Packed p = pack(i, 0);
+    items[i] = SortItem{p.high, p.low, static_cast<uint32_t>(i), 0};
+  }
+  struct Range {
+    size_t begin, end;
+  };
+  std::vector<Range> runs{{0, n}};
+  std::vector<Range> next;
+  std::vector<Packed> side;        // by line: the next 16 bytes of a tied key
+  std::vector<uint8_t> tied;       // by line: the key is in a run of this step
+  size_t duplicates = 0;
+  for (uint32_t depth = 0; !runs.empty(); depth += kSortStep) {
+    if (depth > 0) {
+      if (side.empty()) {
+        side.resize(n);
+        tied.resize(n);
+      }
+      std::fill(tied.begin(), tied.end(), 0);
+      for (const Range& run : runs)
+        for (size_t i = run.begin; i < run.end; ++i) tied[items[i].index] = 1;
+      for (size_t line = 0; line < n; ++line)
+        if (tied[line]) side[line] = pack(line, depth);
+    }
+    next.clear();
+    for (const Range& run : runs) {
+      if (depth > 0) {
+        for (size_t i = run.begin; i < run.end; ++i) {
+          if (i + kAhead < run.end) __builtin_prefetch(&side[items[i + kAhead].index]);
+          const Packed& p = side[items[i].index];
+          items[i].high = p.high;
+          items[i].low = p.low;
+        }
+      }
+      std::sort(items.begin() + run.begin, items.begin() + run.end, ItemLess);
+      for (size_t a = run.begin; a < run.end;) {
+        size_t b = a + 1;
+        bool ended = records_[items[a].index].name.length <= depth + kSortStep;
+        while (b < run.end && SamePrefix(items[a], items[b])) {
+          ended = ended && records_[items[b].index].name.length <= depth + kSortStep;
+          ++b;
+        }
+        if (b - a > 1) {
+          if (ended) {
+            // Every key of the run has ended inside these 16 bytes: all equal.
+            for (size_t i = a + 1; i < b; ++i) items[i].duplicate = 1;
+            duplicates += b - a - 1;
+          } else {
+            next.push_back({a, b});
+          }
+        }
+        a = b;
+      }
+    }
+    runs.swap(next);
+  }
+  std::vector<Record> sorted;
+  std::vector<uint32_t> sortedHashes;
+  sorted.reserve(records_.size() - duplicates);
+  sortedHashes.reserve(records_.size() - duplicates);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i + kAhead < items.size()) {
+      __builtin_prefetch(&records_[items[i + kAhead].index]);
+      __builtin_prefetch(&hashes_[items[i + kAhead].index]);
+    }
+    if (items[i].duplicate) continue;
+    sorted.push_back(records_[items[i].index]);
+    sortedHashes.push_back(hashes_[items[i].index]);
+  }
+  records_.swap(sorted);
+  hashes_.swap(sortedHashes);
 }
 
 void FileList::BuildHashIndex() {
@@ -198,10 +347,22 @@ void FileList::BuildHashIndex() {
   while (capacity < records_.size() * 2) capacity <<= 1;
   slots_.assign(capacity, 0);
   const size_t mask = capacity - 1;
-  for (size_t i = 0; i < records_.size(); ++i) {
-    size_t slot = HashKey(Text(records_[i].name)) & mask;
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = static_cast<uint32_t>(i + 1);
+  // The keys were hashed during the parse, while their text was in the
+  // cache. The table is far larger than the caches: the home slots of a
+  // batch of keys are fetched ahead, then the keys are placed.
+  constexpr size_t kBatch = 16;
+  size_t home[kBatch];
+  for (size_t first = 0; first < records_.size(); first += kBatch) {
+    const size_t count = std::min(kBatch, records_.size() - first);
+    for (size_t j = 0; j < count; ++j) {
+      home[j] = hashes_[first + j] & mask;
+      __builtin_prefetch(&slots_[home[j]], 1);
+    }
+    for (size_t j = 0; j < count; ++j) {
+      size_t slot = home[j];
+      while (slots_[slot] != 0) slot = (slot + 1) & mask;
+      slots_[slot] = static_cast<uint32_t>(first + j + 1);
+    }
   }
 }
 

@@ -2,9 +2,11 @@
 // "FileList.dat" and unchanged afterwards.
 //
 // The catalogue keeps the file's bytes and refers into them, so loading does
-// no per-line allocation; the entries are sorted in key order after the parse
-// (for folder walks) and indexed by a hash of their case-folded keys (for
-// lookups). Lookups take any path and apply
+// no per-line allocation. One pass parses the lines and notes whether they
+// already come in key order; only a catalogue that does not is sorted (for
+// folder walks). The entries are then indexed by a hash of their case-folded
+// keys (for lookups). The digest of the bytes is computed on a second thread
+// during the parse. Lookups take any path and apply
 // CatalogueKey first, so they are case-insensitive and ignore outer
 // separators, blanks and quotes.
 #pragma once
@@ -110,6 +112,7 @@ class FileList {
   bool Parse();
   bool ParseLine(uint32_t begin, uint32_t end);
   void BuildIndex();
+  void SortRecords();
   void BuildHashIndex();
   bool FindKey(std::string_view path, std::string_view& key, size_t& index) const;
   bool IsBelow(const Record& record, std::string_view folderKey) const;
@@ -123,6 +126,9 @@ class FileList {
   // use the key order of records_.
   std::vector<uint32_t> slots_;
   std::string digest_;
+  // During a load only: HashKey of each record's key, parallel to records_.
+  std::vector<uint32_t> hashes_;
+  bool inKeyOrder_ = true;  // the parsed lines are strictly ascending keys
 };
 
 }  // namespace udra

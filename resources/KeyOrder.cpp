@@ -23,6 +23,19 @@ constexpr std::array<uint16_t, 256> MakeRanks() {
 
 constexpr std::array<uint16_t, 256> kRank = MakeRanks();
 
+// kRank made dense: the number of distinct ranks below a byte's, plus one.
+constexpr std::array<uint8_t, 256> MakeByteRanks() {
+  std::array<bool, 260> used{};
+  for (int c = 0; c < 256; ++c) used[kRank[c]] = true;
+  std::array<uint8_t, 260> dense{};
+  int next = 1;
+  for (int r = 0; r < 260; ++r)
+    if (used[r]) dense[r] = static_cast<uint8_t>(next++);
+  std::array<uint8_t, 256> out{};
+  for (int c = 0; c < 256; ++c) out[c] = dense[kRank[c]];
+  return out;
+}
+
 // Index of the first position below `n` where the raw bytes differ, or `n`.
 inline size_t FirstRawDifference(const char* a, const char* b, size_t i, size_t n) {
   while (i + 8 <= n) {
@@ -37,6 +50,8 @@ inline size_t FirstRawDifference(const char* a, const char* b, size_t i, size_t 
 }
 
 }  // namespace
+
+const std::array<uint8_t, 256> kKeyByteRank = MakeByteRanks();
 
 bool KeyLess(std::string_view a, std::string_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();

@@ -5,6 +5,8 @@
 // follows F.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace udra {
@@ -13,6 +15,11 @@ namespace udra {
 bool KeyLess(std::string_view a, std::string_view b);
 // True when neither sorts before the other (equal up to ASCII letter case).
 bool KeyEqual(std::string_view a, std::string_view b);
+
+// Each byte's place in the key order as one byte: 1 for the backslash, then
+// ascending, with the two cases of a letter sharing one value. 0 is never a
+// byte's rank, so it stands for "the key has ended" in packed comparisons.
+extern const std::array<uint8_t, 256> kKeyByteRank;
 
 struct KeyOrder {
   using is_transparent = void;

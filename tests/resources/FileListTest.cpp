@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -193,6 +196,117 @@ TEST(FileList, GbkNamesConvertToUtf8InUrls) {
   FileList list;
   ASSERT_TRUE(list.LoadFromBuffer("\xD6\xD0.txt|1|1\n"));  // GBK for U+4E2D
   EXPECT_EQ(list.EncodedUrl("http://h/", "\xD6\xD0.txt"), "http://h/%E4%B8%AD.txt");
+}
+
+// Entries in key order as (key, size), the sizes telling duplicate lines apart.
+std::vector<std::pair<std::string, int32_t>> InOrder(const FileList& list) {
+  std::vector<std::pair<std::string, int32_t>> out;
+  list.ForEach([&out](const FileListEntry& e) { out.emplace_back(std::string(e.name), e.size); });
+  return out;
+}
+
+std::string Lines(const std::vector<std::string>& keys) {
+  std::string text;
+  for (size_t i = 0; i < keys.size(); ++i) text += keys[i] + "|" + std::to_string(i) + "\n";
+  return text;
+}
+
+// The catalogue as the load must build it: keys in key order, the first line
+// of equal keys (up to letter case) kept.
+std::vector<std::pair<std::string, int32_t>> Reference(const std::vector<std::string>& keys) {
+  std::vector<std::pair<std::string, int32_t>> lines;
+  for (size_t i = 0; i < keys.size(); ++i) lines.emplace_back(keys[i], int32_t(i));
+  std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return KeyLess(a.first, b.first); });
+  lines.erase(std::unique(lines.begin(), lines.end(),
+                          [](const auto& a, const auto& b) { return KeyEqual(a.first, b.first); }),
+              lines.end());
+  return lines;
+}
+
+TEST(KeyOrder, ByteRanksFollowTheKeyOrder) {
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      const std::string x(1, char(a)), y(1, char(b));
+      ASSERT_EQ(kKeyByteRank[a] < kKeyByteRank[b], KeyLess(x, y)) << a << " " << b;
+    }
+    EXPECT_NE(kKeyByteRank[a], 0);
+  }
+}
+
+// Keys that share long prefixes, differ only in letter case, end exactly at
+// or just past a multiple of 16 bytes, are prefixes of each other, hold GBK
+// bytes and backslashes: in any line order, the load gives the order,
+// duplicates and lookups of the reference.
+TEST(FileList, AnyLineOrderGivesTheSameCatalogue) {
+  std::mt19937 rng(1234);
+  const std::string alphabet = std::string("aAbB\\-_0z") + "\xB0\xD6\x80";
+  for (int round = 0; round < 40; ++round) {
+    std::vector<std::string> keys;
+    const int prefixLength = int(rng() % 3) * 16 - int(rng() % 2);
+    const std::string prefix(size_t(std::max(prefixLength, 0)), 'P');
+    for (int i = 0; i < 300; ++i) {
+      std::string key = prefix;
+      const size_t length = 1 + rng() % 40;
+      for (size_t j = 0; j < length; ++j) key += alphabet[rng() % alphabet.size()];
+      while (!key.empty() && (key.back() == '\\' || key.front() == '\\')) key.pop_back();
+      if (key.empty() || key.front() == '\\') continue;
+      keys.push_back(key);
+      if (rng() % 4 == 0) {  // the same key again, in another letter case
+        std::string again = key;
+        for (char& c : again) c = (c >= 'a' && c <= 'z') ? char(c - 32) : (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+        keys.push_back(again);
+      }
+    }
+    std::shuffle(keys.begin(), keys.end(), rng);
+    FileList list;
+    ASSERT_TRUE(list.LoadFromBuffer(Lines(keys)));
+    const auto expected = Reference(keys);
+    ASSERT_EQ(InOrder(list), expected) << "round " << round;
+    for (const auto& [key, size] : expected) {
+      int32_t found = -2;
+      ASSERT_TRUE(list.size(key, found));
+      EXPECT_EQ(found, size);
+    }
+    // The same lines sorted load to the same catalogue without a sort.
+    std::vector<std::string> sorted;
+    for (const auto& e : expected) sorted.push_back(e.first);
+    FileList inOrder;
+    ASSERT_TRUE(inOrder.LoadFromBuffer(Lines(sorted)));
+    std::vector<std::string> a, b;
+    list.ForEach([&a](const FileListEntry& e) { a.emplace_back(e.name); });
+    inOrder.ForEach([&b](const FileListEntry& e) { b.emplace_back(e.name); });
+    EXPECT_EQ(a, b);
+  }
+}
+
+TEST(FileList, ShuffledFoldersWalkAsSorted) {
+  const std::string text =
+      "A-x|4\nA\\c\\d|3\nA|-1\nA\\b.txt|1\nA\\c|-1\n"
+      "0123456789abcdef\\x|5\n0123456789ABCDEF|-1\n0123456789abcdef0|6\n0123456789abcdeF|7\n";
+  FileList list;
+  ASSERT_TRUE(list.LoadFromBuffer(text));
+  EXPECT_EQ(Below(list, "A"), (Keys{"A\\b.txt", "A\\c", "A\\c\\d"}));
+  EXPECT_EQ(Below(list, "A", true), (Keys{"A\\b.txt", "A\\c\\d"}));
+  // A key of exactly 16 bytes, its duplicate in another case, one byte more,
+  // and a key below it.
+  // (The walk matches the keys below byte for byte as the caller spells it.)
+  EXPECT_EQ(Below(list, "0123456789abcdef"), (Keys{"0123456789abcdef\\x"}));
+  EXPECT_EQ(Below(list, "0123456789ABCDEF"), Keys{});
+  EXPECT_EQ(list.entryCount(), 8u);
+  int32_t size = 0;
+  EXPECT_TRUE(list.size("0123456789abcdef", size));
+  EXPECT_EQ(size, -1);
+  EXPECT_TRUE(list.size("0123456789ABCDEF0", size));
+  EXPECT_EQ(size, 6);
+}
+
+TEST(FileList, BadLineAfterShuffledLinesKeepsTheLinesBefore) {
+  const std::string text = "c|1\nb|2\nB|3\na|4\n  \nd|5\n";
+  FileList list;
+  EXPECT_FALSE(list.LoadFromBuffer(text));
+  EXPECT_EQ(InOrder(list), (std::vector<std::pair<std::string, int32_t>>{{"a", 4}, {"b", 2}, {"c", 1}}));
+  EXPECT_FALSE(list.contains("d"));
+  EXPECT_EQ(list.fileListDigest(), Md5::HexDigest(text.data(), text.size()));
 }
 
 }  // namespace
