@@ -53,6 +53,13 @@ bool ArchiveStore::ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) 
   return zav_ && zav_->ReadEntry(handle, buffer, inoutSize);
 }
 
+IEntryReader::Range ArchiveStore::ReadRange(int32_t handle, uint32_t offset, void* buffer, uint32_t size) {
+  if (!ReadsRanges()) return Range::kFailed;
+  uint32_t delivered = size;
+  if (zav_->ReadEntryAt(handle, offset, buffer, &delivered)) return delivered == size ? Range::kRead : Range::kFailed;
+  return zav_->GetErrorCode(kZavLastError) == kZavErrChanged ? Range::kChanged : Range::kFailed;
+}
+
 }  // namespace udra
 
 namespace udra {

@@ -42,6 +42,11 @@ class ArchiveStore : public IEntryReader, public IEntryDigests {
   int32_t OpenEntry(const char* name, int32_t mode, int32_t reserved) override;
   int32_t GetEntrySize(int32_t handle) override;
   bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) override;
+  // Only a store with the digest extension is one of this project's, whose
+  // slot 15 is the ranged read; the slot of a store of the original kind is
+  // never called.
+  bool ReadsRanges() const override { return zav_ && ext_; }
+  Range ReadRange(int32_t handle, uint32_t offset, void* buffer, uint32_t size) override;
 
   // IEntryDigests
   bool ListDigests(DigestVisit visit, void* context) override;

@@ -20,7 +20,10 @@ ResourceManager::ResourceManager()
       m_syncs(m_lock, m_fileList, m_useRecord, *this, m_log, SyncLinks{
                   [this](const PipeMsg& msg) { return SendMsg(msg); },
                   [this]() { return m_stats.present() ? &m_stats : nullptr; },
-                  [this](const std::string& name, int32_t& bytes) { return BytesDone(name, bytes); },
+                  [this](const std::string& name, int32_t& size) { return StoredSize(name, size); },
+                  [this](const std::string& name, int32_t& bytes) {
+                    return m_sharedSpaces.GetDownloadedBytes(name, bytes, nullptr);
+                  },
                   [this]() { return m_urlRoot; }}) {
   std::string folder;
   if (ModuleFolder(folder)) m_config.Load(folder);
@@ -109,7 +112,16 @@ DecodedContent ResourceManager::LoadContent(const std::string& key, int32_t cata
       return SameDigest(found, expected);
     };
   }
-  DecodedContent content = DecodeContent(m_store, decode, key, packageName, catalogSize, check);
+  // A verified package's members are read one by one through its kept
+  // directory. When the package's entry turns out to have changed since it
+  // was verified, its check no longer holds: it is read whole and checked
+  // again (once; a check always reads the whole entry).
+  DecodedContent content =
+      DecodeContent(m_store, decode, key, packageName, catalogSize, check, &m_entryChecks.packages());
+  if (content.changed && !check) {
+    m_entryChecks.Forget(name);
+    return LoadContent(key, catalogSize);
+  }
   const bool mismatch = !found.empty() && !SameDigest(found, expected);
   if (content.damaged && mismatch) {
     const bool removed = m_entryChecks.Drop(name);
@@ -190,12 +202,10 @@ bool ResourceManager::SetSyncPriority(int32_t syncId, int32_t priority) {
   return m_syncs.SetSyncPriority(syncId, priority);
 }
 
-bool ResourceManager::BytesDone(const std::string& name, int32_t& bytes) {
-  const StoredSizes store{[this](const std::string& n) { return HoldsEntry(n); },
-                          [this](const std::string& n) {
-                            return m_store.zav() ? m_store.zav()->GetEntrySizeByName(n.c_str()) : -1;
-                          }};
-  return m_sharedSpaces.GetDownloadedBytes(name, bytes, m_store.zav() ? &store : nullptr);
+bool ResourceManager::StoredSize(const std::string& name, int32_t& size) {
+  if (!m_store.zav() || !HoldsEntry(name)) return false;
+  size = m_store.zav()->GetEntrySizeByName(name.c_str());
+  return true;
 }
 
 // The remaining small operations.

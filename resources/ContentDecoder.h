@@ -22,7 +22,22 @@ class IEntryReader {
   // Reads into `buffer`; *inoutSize is the buffer size on input and the bytes
   // delivered on output.
   virtual bool ReadEntry(int32_t handle, void* buffer, uint32_t* inoutSize) = 0;
+
+  // Ranged reads, for stores that have them (a store of the original kind
+  // has none and never sees one).
+  enum class Range {
+    kRead,     // exactly the bytes asked for were read
+    kChanged,  // the entry behind the handle was replaced or removed since OpenEntry
+    kFailed,   // anything else: an unknown or forgotten handle, bytes missing, a read error
+  };
+  virtual bool ReadsRanges() const { return false; }
+  // Reads `size` bytes from `offset` of the entry behind `handle`.
+  virtual Range ReadRange(int32_t /*handle*/, uint32_t /*offset*/, void* /*buffer*/, uint32_t /*size*/) {
+    return Range::kFailed;
+  }
 };
+
+class PackageCache;
 
 // Decodes one stored entry. On input *inoutSize is the largest decoded size
 // accepted; on success *out receives a new[] array owned by the caller and
@@ -37,6 +52,10 @@ struct DecodedContent {
   // member, they did not decode, or decoded to another length. Not set when
   // the entry could not be read at all.
   bool damaged = false;
+  // Set with Failed when a package's entry changed in the store since its
+  // directory was kept: whatever was checked of the old entry no longer
+  // holds for the bytes there now.
+  bool changed = false;
   std::unique_ptr<char[]> data;  // `size` bytes when outcome is Bytes
   uint32_t size = 0;
 };
@@ -52,9 +71,15 @@ struct DecodedContent {
 // package, for a packaged file) before anything of it is used; false fails
 // the decode as damaged.
 using StoredCheck = std::function<bool(const char* data, uint32_t size)>;
-
+// `packages`, when given and the store reads ranges, keeps the directories of
+// packages whose bytes passed the check (or had none to pass) between calls.
+// A member of a package without a check is then read on its own: through the
+// kept directory and its handle, else through a new handle with the
+// directory read from the package's start; the package is never read whole.
+// Without a store that reads ranges, or with a check to run, the whole
+// package is read as before.
 DecodedContent DecodeContent(IEntryReader& store, const EntryDecoder& decode, std::string_view key,
                              std::string_view packageName, int32_t catalogSize,
-                             const StoredCheck& check = StoredCheck());
+                             const StoredCheck& check = StoredCheck(), PackageCache* packages = nullptr);
 
 }  // namespace udra

@@ -105,6 +105,7 @@ void EntryChecks::Reset() {
   bad_.clear();
   verified_.clear();
   badCount_ = 0;
+  packages_.Clear();
 }
 
 // Every package of the catalogue with its packed size and digest, sorted for
@@ -181,6 +182,7 @@ ReconcileResult EntryChecks::Reconcile(const FileList& catalogue) {
   }
   result.stale = stale.size();
   if (stale.empty()) return result;
+  for (const std::string& name : stale) packages_.Forget(name);
   if (digests_->RemoveEntries(stale)) {
     result.removed = stale.size();
     return result;
@@ -209,6 +211,7 @@ void EntryChecks::MarkVerified(const std::string& downloadName) {
 
 bool EntryChecks::Drop(const std::string& downloadName) {
   const bool removed = digests_ && digests_->RemoveEntries({downloadName});
+  packages_.Forget(downloadName);
   std::lock_guard<std::mutex> lock(mutex_);
   verified_.erase(downloadName);
   if (!removed) {
@@ -223,6 +226,7 @@ void EntryChecks::RecordDigest(const std::string& downloadName, int32_t storedSi
 }
 
 void EntryChecks::Forget(const std::string& downloadName) {
+  packages_.Forget(downloadName);
   std::lock_guard<std::mutex> lock(mutex_);
   verified_.erase(downloadName);
   if (bad_.erase(downloadName)) badCount_ = bad_.size();

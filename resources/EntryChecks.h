@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "resources/FileList.h"
+#include "resources/PackageCache.h"
 
 namespace udra {
 
@@ -77,6 +78,11 @@ class EntryChecks {
   // entry no longer holds.
   void Forget(const std::string& downloadName);
 
+  // The directories of packages checked in this session; whatever makes an
+  // entry's check void here (Forget, Drop, Reset, a reconcile's removal)
+  // drops its directory too.
+  PackageCache& packages() { return packages_; }
+
   // What the catalogue expects of the stored form of a download name: a
   // stored file's own packed size and digest, or its package's.
   struct Expected {
@@ -97,6 +103,7 @@ class EntryChecks {
   std::set<std::string, std::less<>> bad_;
   std::set<std::string, std::less<>> verified_;
   std::atomic<size_t> badCount_{0};
+  PackageCache packages_;
 };
 
 // True when two digests are the same 32 hexadecimal digits, either case.

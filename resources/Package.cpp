@@ -16,21 +16,40 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' 
 
 }  // namespace
 
-bool PackageDirectory::Parse(const uint8_t* data, size_t length) {
+bool PackageDirectory::Parse(const uint8_t* data, size_t available, size_t length, bool* cut) {
   members_.clear();
+  footprint_ = 0;
+  if (cut) *cut = false;
+  if (available > length) available = length;
+  // A package too short for its header is no package.
   if (data == nullptr || length < kHeaderSize) return false;
+  if (available < kHeaderSize) {
+    if (!cut) return false;
+    *cut = true;
+    return true;
+  }
   const uint32_t count = static_cast<uint32_t>(LoadLe32(data + 4));
   size_t pos = kHeaderSize;
+  // Set when the next entry lies (partly) beyond the bytes at hand.
+  bool runsOn = false;
   // Every directory entry takes at least 13 bytes, so the loop is bounded by
   // the package's length whatever the count says.
-  for (uint32_t i = 0; i < count && length - pos >= kEntryHeadSize; ++i) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (available - pos < kEntryHeadSize) {
+      runsOn = true;
+      break;
+    }
     const uint8_t* head = data + pos;
     PackageMember member;
     member.type = head[0];
     member.size = LoadLe32(head + 1);
     member.offset = LoadLe32(head + 5);
     const int32_t nameLength = LoadLe32(head + 9);
-    if (nameLength < 0 || size_t(nameLength) > length - pos - kEntryHeadSize) break;
+    if (nameLength < 0) break;
+    if (size_t(nameLength) > available - pos - kEntryHeadSize) {
+      runsOn = true;
+      break;
+    }
 
     const char* name = reinterpret_cast<const char*>(head + kEntryHeadSize);
     // A name with a zero byte in it ends there, and so does the entry: the
@@ -43,8 +62,14 @@ bool PackageDirectory::Parse(const uint8_t* data, size_t length) {
     const bool dataInside = member.offset >= 0 && member.size >= 0 && size_t(member.offset) <= length &&
                             size_t(member.size) <= length - size_t(member.offset);
     if (nameFits && dataInside) {
-      members_.emplace(std::string(name, textLength), member);  // the first entry of a name wins
+      // The first entry of a name wins.
+      if (members_.emplace(std::string(name, textLength), member).second) footprint_ += kNodeOverhead + textLength;
     }
+  }
+  // The whole package at hand: a directory running past it ends there.
+  if (runsOn && available < length) {
+    if (!cut) return false;
+    *cut = true;
   }
   return true;
 }

@@ -32,14 +32,25 @@ class PackageDirectory {
   // package is too short to hold its header. Members whose data or name lies
   // outside the package are left out; a directory that runs past the end of
   // the package ends there. The count never drives an allocation.
-  bool Parse(const uint8_t* data, size_t length);
+  bool Parse(const uint8_t* data, size_t length) { return Parse(data, length, length, nullptr); }
+  // The same for a package of `length` bytes of which only the first
+  // `available` are at hand (a package read from its start in parts): members
+  // are checked against `length`. *cut, when given, tells that the directory
+  // runs on past `available`; the caller then parses a longer start again.
+  bool Parse(const uint8_t* data, size_t available, size_t length, bool* cut);
 
   // Looks a member up by name (CatalogueKey applied, key order).
   bool Find(std::string_view name, PackageMember& member) const;
   size_t memberCount() const { return members_.size(); }
+  // Memory the parsed directory takes, roughly: names plus a map node each.
+  size_t footprint() const { return footprint_; }
+
+  // A map node with its name and member, beside the name's own bytes.
+  static constexpr size_t kNodeOverhead = 96;
 
  private:
   std::map<std::string, PackageMember, KeyOrder> members_;
+  size_t footprint_ = 0;
 };
 
 // The member name of catalogue key `key` inside package `packageName`: the
