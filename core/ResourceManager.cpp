@@ -20,10 +20,7 @@ ResourceManager::ResourceManager()
       m_syncs(m_lock, m_fileList, m_useRecord, *this, m_log, SyncLinks{
                   [this](const PipeMsg& msg) { return SendMsg(msg); },
                   [this]() { return m_stats.present() ? &m_stats : nullptr; },
-                  [this](const std::string& name, int32_t& size) { return StoredSize(name, size); },
-                  [this](const std::string& name, int32_t& bytes) {
-                    return m_sharedSpaces.GetDownloadedBytes(name, bytes, nullptr);
-                  },
+                  [this](const std::string& name, int32_t& bytes) { return BytesDone(name, bytes); },
                   [this]() { return m_urlRoot; }}) {
   std::string folder;
   if (ModuleFolder(folder)) m_config.Load(folder);
@@ -202,10 +199,12 @@ bool ResourceManager::SetSyncPriority(int32_t syncId, int32_t priority) {
   return m_syncs.SetSyncPriority(syncId, priority);
 }
 
-bool ResourceManager::StoredSize(const std::string& name, int32_t& size) {
-  if (!m_store.zav() || !HoldsEntry(name)) return false;
-  size = m_store.zav()->GetEntrySizeByName(name.c_str());
-  return true;
+bool ResourceManager::BytesDone(const std::string& name, int32_t& bytes) {
+  const StoredSizes store{[this](const std::string& n) { return HoldsEntry(n); },
+                          [this](const std::string& n) {
+                            return m_store.zav() ? m_store.zav()->GetEntrySizeByName(n.c_str()) : -1;
+                          }};
+  return m_sharedSpaces.GetDownloadedBytes(name, bytes, m_store.zav() ? &store : nullptr);
 }
 
 // The remaining small operations.
