@@ -51,6 +51,17 @@ bool IsTransient(CURLcode code, long httpStatus) {
 // Signed distance between two wrapping millisecond ticks.
 int32_t TickDiff(uint32_t later, uint32_t earlier) { return static_cast<int32_t>(later - earlier); }
 
+// Whether `url` names one of the schemes the host downloads from. Without
+// one libcurl would guess http and look up the first path segment as a host
+// name ("v1/Data/x" asks DNS for "v1").
+bool HasScheme(const std::string& url) {
+  const size_t colon = url.find("://");
+  if (colon == std::string::npos || colon == 0) return false;
+  return std::all_of(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+    return isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
+  });
+}
+
 void RemovePart(const std::string& path) {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove(path, ignored);
@@ -277,6 +288,11 @@ void DownloadEngine::OnSyncFile(const SyncFileFields& f, int32_t storedSize, uin
   log_.Format(Logger::V, "DownloadEngine: sync %d %s", f.syncId, f.name.c_str());
   if (f.name.empty() || f.url.empty() || f.packedSize < 0 || !IsHexDigest(f.packedDigest)) {
     Answer(w, false, 0, kCodeNone, kKindContent, "invalid request: name, URL, size or digest");
+    return;
+  }
+  if (!HasScheme(f.url)) {
+    Answer(w, false, 0, CURLE_URL_MALFORMAT, kKindContent,
+           "the URL has no scheme (the URL root must start with http://, https:// or file://): " + f.url);
     return;
   }
   if (storedSize >= 0 && !jobs_.Find(f.name)) {
@@ -530,7 +546,9 @@ void DownloadEngine::TakeStoreResults() {
 void DownloadEngine::Fail(Job& job, uint16_t code, uint16_t kind, const std::string& text) {
   log_.Format(Logger::E, "DownloadEngine: %s failed, code %u kind %u: %s", job.name.c_str(), code, kind,
               text.c_str());
-  for (const Waiter& w : job.waiters) Answer(w, false, 0, code, kind, text);
+  // The game shows this text to a person: it names what was fetched.
+  const std::string answer = text + "; URL " + job.url;
+  for (const Waiter& w : job.waiters) Answer(w, false, 0, code, kind, answer);
   Finish(job.key);
 }
 

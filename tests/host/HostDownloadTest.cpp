@@ -118,8 +118,9 @@ TEST_F(HostTest, FailuresAreAnsweredWithCodeAndKind) {
   ASSERT_TRUE(client.SendSync(7, "baddigest", nginx.Url("ok.bin"), 5000, "not-a-digest"));
   ASSERT_TRUE(client.SendSync(8, "fromfile", "file://" + nginx.root() + "/ok.bin", 5000, digest));
   ASSERT_TRUE(client.SendSync(9, "badscheme", "ftp://127.0.0.1/ok.bin", 5000, digest));
-  auto r = ById(client.WaitReturns(9, 20000));
-  ASSERT_EQ(r.size(), 9u);
+  ASSERT_TRUE(client.SendSync(10, "noscheme", "v1/Data/ok.bin", 5000, digest));
+  auto r = ById(client.WaitReturns(10, 20000));
+  ASSERT_EQ(r.size(), 10u);
   auto expectFailure = [&](int32_t id, uint16_t code, uint16_t kind) {
     EXPECT_FALSE(r[id].ok) << id;
     EXPECT_EQ(r[id].errCode, code) << id << " " << r[id].errorText;
@@ -134,6 +135,12 @@ TEST_F(HostTest, FailuresAreAnsweredWithCodeAndKind) {
   expectFailure(6, 28, host::kKindNetwork);  // low-speed timeout
   expectFailure(7, 0, host::kKindContent);
   expectFailure(9, 1, host::kKindNetwork);   // unsupported protocol
+  expectFailure(10, 3, host::kKindContent);  // refused before any lookup of "v1"
+  EXPECT_NE(r[10].errorText.find("no scheme"), std::string::npos) << r[10].errorText;
+  // A person reading the answer learns what was fetched and what the server said.
+  EXPECT_NE(r[1].errorText.find("(HTTP 404)"), std::string::npos) << r[1].errorText;
+  EXPECT_NE(r[1].errorText.find(nginx.Url("nothing-here.bin")), std::string::npos) << r[1].errorText;
+  EXPECT_NE(r[4].errorText.find("6000"), std::string::npos) << r[4].errorText;
   EXPECT_TRUE(r[8].ok) << r[8].errorText;
   // The 500 was tried twice (MaxRetries=1), the 404 once.
   const std::string log = nginx.AccessLog();
