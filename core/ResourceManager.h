@@ -94,6 +94,8 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   const std::string& uin() const { return m_uin; }
   const std::string& clientGuid() const { return m_clientGuid; }
   const VersionSettings& config() const { return m_config; }
+  const Syncs& syncs() const { return m_syncs; }
+  const FileList& fileList() const { return m_fileList; }
 
  private:
   // The hidden window's timers: 1 sends CMD_TICK, 2 probes the host.

@@ -292,6 +292,10 @@ void Syncs::CompleteFailed(SyncRecord& record, int32_t idField, const std::strin
     // only log.
     record.pending.clear();
     record.state = FailureState(errCode, errKind);
+    record.failedName = name;
+    record.errCode = errCode;
+    record.errKind = errKind;
+    record.errorText = errorText;
     if (record.notifyWnd && IsWindow(record.notifyWnd)) {
       Post(record.notifyWnd, record.id);
       m_log.Format(Logger::E, "WM_SYNC_RETURN ID=%d return error code = %d", record.id, record.state);
@@ -309,6 +313,7 @@ void Syncs::OnHostLost() {
       if (record.state != UDRA_SYNC_RUNNING) continue;
       record.pending.clear();
       record.state = UDRA_SYNC_FAILED;
+      record.errorText = "the downloader host ended before the sync was done";
       if (record.notifyWnd && IsWindow(record.notifyWnd)) {
         Post(record.notifyWnd, id);
         m_log.Format(Logger::T, "WM_SYNC_RETURN ID=%d return error", id);

@@ -39,6 +39,12 @@ struct SyncRecord {
   // Download names asked of the host and not yet answered, each with the
   // catalogue key whose entry gives its URL. Byte-exact order.
   std::map<std::string, std::string> pending;
+  // What ended the sync when it failed: the download name, the host's error
+  // code and kind and its text (empty for a sync that did not fail).
+  std::string failedName;
+  uint16_t errCode = 0;
+  uint16_t errKind = 0;
+  std::string errorText;
 };
 
 // What Syncs needs from the rest of the manager, as callables so that tests

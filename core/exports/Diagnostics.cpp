@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/ResourceManager.h"
+#include "resources/PathRules.h"
 #include "util/Paths.h"
 
 namespace {
@@ -31,6 +32,62 @@ extern "C" __attribute__((visibility("default"))) int udra_get_manager_info(IRes
   Copy(info->moduleFolder, folder);
   Copy(info->downloadUrlRoot, m->config().DownloadUrlRoot());
   return 0;
+}
+
+extern "C" __attribute__((visibility("default"))) int udra_get_sync_failure(IResourceManager* manager,
+                                                                              int32_t syncId, UDRASyncFailure* out) {
+  if (!manager || !out) return -1;
+  try {
+    udra::SyncRecord record;
+    if (!static_cast<const udra::ResourceManager*>(manager)->syncs().Find(syncId, record)) return -1;
+    *out = UDRASyncFailure{};
+    out->state = record.state;
+    out->code = record.errCode;
+    out->kind = record.errKind;
+    Copy(out->name, record.failedName);
+    Copy(out->text, record.errorText);
+    return 0;
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" __attribute__((visibility("default"))) int udra_catalogue_key(IResourceManager* manager, const char* path,
+                                                                           char* out, uint32_t outSize) {
+  if (!manager || !path || !out || outSize == 0) return -1;
+  const udra::NormalPath normal = udra::NormalizePath(path);
+  std::string_view key;
+  udra::FileListEntry entry;
+  const auto& files = static_cast<const udra::ResourceManager*>(manager)->fileList();
+  if (!udra::CatalogueKey(normal.view(), key) || !files.find(key, entry)) return -1;
+  std::snprintf(out, outSize, "%.*s", static_cast<int>(entry.name.size()), entry.name.data());
+  return 0;
+}
+
+extern "C" __attribute__((visibility("default"))) int udra_catalogue_top_level(IResourceManager* manager,
+                                                                                 UDRACatalogueKeyFn visit,
+                                                                                 void* context) {
+  if (!manager) return -1;
+  try {
+    int count = 0;
+    static_cast<const udra::ResourceManager*>(manager)->fileList().ForEach([&](const udra::FileListEntry& e) {
+      if (e.name.find('\\') != std::string_view::npos) return;
+      ++count;
+      if (visit) visit(context, std::string(e.name).c_str());
+    });
+    return count;
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" __attribute__((visibility("default"))) int udra_predownload_list(IResourceManager* manager,
+                                                                              UDRACatalogueKeyFn visit, void* context) {
+  if (!manager) return -1;
+  const auto& names = static_cast<const udra::ResourceManager*>(manager)->config().PreDownloadPackages();
+  if (visit)
+    for (const std::string& name : names) visit(context, name.c_str());
+  return static_cast<int>(names.size());
 }
 
 extern "C" __attribute__((visibility("default"))) int udra_attach_store_and_catalogue(IResourceManager* manager,

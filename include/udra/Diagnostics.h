@@ -25,6 +25,42 @@ typedef struct UDRAManagerInfo {
 int udra_get_manager_info(IResourceManager* manager, UDRAManagerInfo* info);
 typedef int (*UDRA_GetManagerInfoFn)(IResourceManager*, UDRAManagerInfo*);
 
+/* Why a sync ended the way it did, for a person. */
+typedef struct UDRASyncFailure {
+  int32_t state;    /* the sync's UDRA_SYNC_* state */
+  uint32_t code;    /* the host's error code (libcurl's result code; 22: an HTTP error) */
+  uint32_t kind;    /* the host's error kind (0 network or server, 1 size, MD5 or request,
+                       2 the store, 3 the host is shutting down) */
+  char name[256];   /* the download name that failed */
+  char text[512];   /* the host's account: reason, HTTP status, expected and received
+                       size or MD5, URL; "" when the sync did not fail */
+} UDRASyncFailure;
+
+/* Fills `out` for a sync id this manager handed out; 0 on success, -1 for
+ * an unknown id. */
+int udra_get_sync_failure(IResourceManager* manager, int32_t syncId, UDRASyncFailure* out);
+typedef int (*UDRA_GetSyncFailureFn)(IResourceManager*, int32_t, UDRASyncFailure*);
+
+/* The catalogue's own spelling of `path` (any letter case, / or \\ as
+ * separators), cut to `outSize` - 1 bytes; 0 when the path is catalogued,
+ * -1 when not. Call it on the thread that called Initialize. */
+int udra_catalogue_key(IResourceManager* manager, const char* path, char* out, uint32_t outSize);
+typedef int (*UDRA_CatalogueKeyFn)(IResourceManager*, const char*, char*, uint32_t);
+
+/* Calls `visit` with every catalogue key that lies in no folder (the
+ * catalogue's top level), in key order; returns how many. */
+typedef void (*UDRACatalogueKeyFn)(void* context, const char* key);
+int udra_catalogue_top_level(IResourceManager* manager, UDRACatalogueKeyFn visit, void* context);
+typedef int (*UDRA_CatalogueTopLevelFn)(IResourceManager*, UDRACatalogueKeyFn, void*);
+
+/* Calls `visit` with each name of the pre-download list, in order: the
+ * user's list named by UIOptions.ini, or when that yields none the
+ * version's PreDownloadPackage keys of UDRAConfig.ini, as read when the
+ * manager was made; returns how many. The library itself fetches none of
+ * them; `udra predownload` syncs them. */
+int udra_predownload_list(IResourceManager* manager, UDRACatalogueKeyFn visit, void* context);
+typedef int (*UDRA_PredownloadListFn)(IResourceManager*, UDRACatalogueKeyFn, void*);
+
 /* Loads the archive store and the catalogue of the installation without
  * starting the host, so that files already in the store can be read: what
  * Initialize does for reading. 0 on success. */

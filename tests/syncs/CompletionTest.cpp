@@ -89,6 +89,25 @@ TEST_F(SyncsTest, AFailureEndsTheWholeSync) {
   EXPECT_EQ(syncs->FailedFiles(), (std::set<std::string>{"Data\\a.txt", "pkg.pak"}));
 }
 
+TEST_F(SyncsTest, TheFailureThatEndedASyncIsKeptForItsReader) {
+  const int32_t id = syncs->StartSync("Data", nullptr, 1, 0);
+  SyncRecord record;
+  ASSERT_TRUE(syncs->Find(id, record));
+  EXPECT_TRUE(record.errorText.empty());
+  Complete(id, "pkg.pak", false, 22, 0);
+  Complete(id, "Data\\a.txt", false, 28, 0);  // after the end: does not replace the first
+  ASSERT_TRUE(syncs->Find(id, record));
+  EXPECT_EQ(record.failedName, "pkg.pak");
+  EXPECT_EQ(record.errCode, 22);
+  EXPECT_EQ(record.errKind, 0);
+  EXPECT_EQ(record.errorText, "boom");
+
+  const int32_t lost = syncs->StartSync("Data", nullptr, 1, 0);
+  syncs->OnHostLost();
+  ASSERT_TRUE(syncs->Find(lost, record));
+  EXPECT_NE(record.errorText.find("host ended"), std::string::npos);
+}
+
 TEST_F(SyncsTest, FailedNamesStopAtAHundred) {
   const int32_t id = syncs->StartSync("Single.txt", nullptr, 1, 0);
   for (int i = 0; i < 150; ++i) Complete(id, "f" + std::to_string(i), false, 22, 0);
