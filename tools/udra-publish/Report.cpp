@@ -7,31 +7,6 @@ namespace {
 
 using ull = unsigned long long;
 
-// Length of the well-formed UTF-8 sequence at `at`, 0 when it is not one.
-size_t Utf8Length(const std::string& s, size_t at) {
-  const auto byte = [&](size_t i) { return uint8_t(s[i]); };
-  const uint8_t lead = byte(at);
-  size_t length = 0;
-  uint32_t min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (at + length > s.size()) return 0;
-  uint32_t code = lead & (0x3F >> (length - 1));
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(at + i) & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
 std::string Count(const char* name, const ChangeCount& c) {
   return std::string("\"") + name + "\":{\"count\":" + std::to_string(c.count) +
          ",\"bytes\":" + std::to_string(c.bytes) + "}";
@@ -44,36 +19,6 @@ std::string StringArray(const std::vector<std::string>& items) {
 }
 
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const uint8_t c = uint8_t(text[i]);
-    if (c >= 0x80) {
-      const size_t length = Utf8Length(text, i);
-      if (length == 0) {
-        out += "\\ufffd";
-        ++i;
-      } else {
-        out.append(text, i, length);
-        i += length;
-      }
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-      out += buffer;
-    } else {
-      out += char(c);
-    }
-    ++i;
-  }
-  return out + "\"";
-}
 
 void PrintText(std::FILE* out, const PublishStats& s) {
   std::fprintf(out, "%zu files, %zu folders, %zu packages: %llu bytes stored as %llu bytes\n",

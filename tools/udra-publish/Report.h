@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "JsonText.h"
 #include "Publisher.h"
 
 namespace udra::publish {
@@ -11,7 +12,6 @@ namespace udra::publish {
 void PrintText(std::FILE* out, const PublishStats& stats);
 void PrintJson(std::FILE* out, const PublishStats& stats);
 
-// `text` as a JSON string literal; bytes that are not UTF-8 become U+FFFD.
-std::string JsonString(const std::string& text);
+using tool::JsonString;
 
 }  // namespace udra::publish

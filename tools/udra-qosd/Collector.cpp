@@ -5,6 +5,7 @@
 
 #include "platform/System.h"
 #include "JsonLine.h"
+#include "RecordStore.h"
 #include "qos/QosPacket.h"
 
 namespace qosd {
@@ -27,8 +28,9 @@ std::string SenderText(uint32_t address, uint16_t port) {
 
 }  // namespace
 
-Collector::Collector(const Options& options, uint16_t boundPort, std::FILE* out, std::FILE* err)
-    : options_(options), out_(out), err_(err), packet_(new QOSCSPkg()), answer_(new QOSCSPkg()) {
+Collector::Collector(const Options& options, uint16_t boundPort, std::FILE* out, std::FILE* err,
+                     RecordStore* store)
+    : options_(options), out_(out), err_(err), store_(store), packet_(new QOSCSPkg()), answer_(new QOSCSPkg()) {
   if (options_.collectors.empty()) options_.collectors.push_back(CollectorEntry{options_.address, boundPort});
 }
 
@@ -83,11 +85,22 @@ void Collector::Answer(platform::SocketHandle s, uint32_t address, uint16_t port
 void Collector::Print(const std::string& sender) {
   const QOSRep& rep = packet_->Body.QOSRep;
   const int64_t now = platform::UnixTime();
+  const bool began = store_ && store_->Begin();
+  bool stored = began;
   for (int32_t i = 0; i < rep.QosNum && i < QOS_CS_MAX_REP; ++i) {
-    if (options_.maxRecords > 0 && records_ >= options_.maxRecords) return;
+    if (options_.maxRecords > 0 && records_ >= options_.maxRecords) break;
     std::string line = ReportRecordJson(rep.QosList[i], sender, packet_->Head.Seq, now);
     std::fprintf(out_, "%s\n", line.c_str());
+    if (store_ && stored) stored = store_->Add(rep.QosList[i], sender, packet_->Head.Seq, now);
     ++records_;
+  }
+  // A packet is stored whole or not at all; the JSON lines went out either way.
+  if (store_ && !(stored && store_->Commit())) {
+    if (began) store_->Rollback();
+    ++storeErrors_;
+    std::fprintf(err_, "udra-qosd: could not store a packet from %s: %s\n", sender.c_str(),
+                 store_->lastError().c_str());
+    std::fflush(err_);
   }
   std::fflush(out_);
 }

@@ -3,40 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/CodePage.h"
+#include "JsonText.h"
 
 namespace qosd {
-namespace {
-
-void AppendEscaped(std::string& out, const std::string& utf8, bool bytesAsLatin1) {
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || (bytesAsLatin1 && c >= 0x80)) {
-      char buf[8];
-      std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-}
-
-}  // namespace
-
-std::string JsonString(const std::string& ansi) {
-  std::string out = "\"";
-  std::string utf8 = udra::platform::AnsiToUtf8(ansi);
-  if (utf8.empty() && !ansi.empty()) {
-    AppendEscaped(out, ansi, true);
-  } else {
-    AppendEscaped(out, utf8, false);
-  }
-  out += '"';
-  return out;
-}
-
 std::string ReportRecordJson(const udra::qos::QOSCSQosRep& record, const std::string& sender,
                              uint32_t seq, int64_t time) {
   using namespace udra::qos;
@@ -53,9 +22,9 @@ std::string ReportRecordJson(const udra::qos::QOSCSQosRep& record, const std::st
   line += "],\"strings\":[";
   for (int32_t i = 0; comm && i < c.StrNum; ++i) {
     if (i) line += ',';
-    line += JsonString(std::string(c.StrList[i], strnlen(c.StrList[i], sizeof(c.StrList[i]))));
+    line += udra::tool::JsonStringFromAnsi(std::string(c.StrList[i], strnlen(c.StrList[i], sizeof(c.StrList[i]))));
   }
-  line += "],\"sender\":" + JsonString(sender);
+  line += "],\"sender\":" + udra::tool::JsonString(sender);
   line += ",\"seq\":" + std::to_string(seq);
   line += ",\"time\":" + std::to_string(time) + "}";
   return line;

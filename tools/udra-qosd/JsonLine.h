@@ -8,10 +8,6 @@
 
 namespace qosd {
 
-// A JSON string literal of `ansi` (GBK), converted to UTF-8; bytes that do not
-// convert are written as \u00XX.
-std::string JsonString(const std::string& ansi);
-
 std::string ReportRecordJson(const udra::qos::QOSCSQosRep& record, const std::string& sender,
                              uint32_t seq, int64_t time);
 

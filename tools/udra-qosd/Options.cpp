@@ -8,6 +8,7 @@ namespace qosd {
 
 const char* const kUsage =
     "usage: udra-qosd [options]\n"
+    "       udra-qosd report --db FILE --html OUT\n"
     "\n"
     "A QoS collector for the UDRA client. Listens on UDP, answers QOS_GET_REQ\n"
     "with a QOS_GET_RES built from the options below, and prints every record of\n"
@@ -31,7 +32,13 @@ const char* const kUsage =
     "  --group N          group id of the answer (default 0)\n"
     "  --max-records N    exit after printing N report records\n"
     "  --idle-exit S      exit after S seconds without a datagram\n"
-    "  --help             this text\n";
+    "  --db FILE          also store every record in the SQLite file FILE (created\n"
+    "                     when missing; WAL, so several collectors can share it)\n"
+    "  --help             this text\n"
+    "\n"
+    "report writes one self-contained HTML page from a --db store: missing and\n"
+    "failed files ranked by the clients that reported them, the distribution of\n"
+    "use percentages and the reports per day, as tables and SVG charts.\n";
 
 namespace {
 
@@ -96,6 +103,9 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = ParseNumber(value, 0, 1L << 30, o.maxRecords);
     } else if (name == "--idle-exit") {
       ok = ParseNumber(value, 0, 86400, o.idleSeconds);
+    } else if (name == "--db") {
+      ok = *value != '\0';
+      o.db = value;
     } else {
       error = "unknown option " + name;
       return false;
@@ -104,6 +114,23 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       error = "bad value for " + name + ": " + value;
       return false;
     }
+  }
+  return true;
+}
+
+bool ParseReportOptions(int argc, char** argv, ReportOptions& o, std::string& error) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (i + 1 >= argc || (name != "--db" && name != "--html")) {
+      error = i + 1 >= argc && (name == "--db" || name == "--html") ? "missing value after " + name
+                                                                     : "unknown report option " + name;
+      return false;
+    }
+    (name == "--db" ? o.db : o.html) = argv[++i];
+  }
+  if (o.db.empty() || o.html.empty()) {
+    error = "report needs --db FILE and --html OUT";
+    return false;
   }
   return true;
 }

@@ -22,12 +22,21 @@ struct Options {
   uint16_t groupId = 0;
   long maxRecords = 0;   // exit after printing this many report records (0: never)
   long idleSeconds = 0;  // exit after this long without a datagram (0: never)
+  std::string db;        // --db: also store the records in this SQLite file
   bool help = false;
 };
 
 extern const char* const kUsage;
 
+// `udra-qosd report --db FILE --html OUT`.
+struct ReportOptions {
+  std::string db;
+  std::string html;
+};
+
 // False (with a message in `error`) on a bad command line.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+// argv[1] is "report".
+bool ParseReportOptions(int argc, char** argv, ReportOptions& options, std::string& error);
 
 }  // namespace qosd

@@ -2,10 +2,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "Collector.h"
+#include "HtmlReport.h"
 #include "Options.h"
+#include "RecordStore.h"
 #include "platform/Socket.h"
 #include "qos/QosPacket.h"
 
@@ -21,8 +24,20 @@ constexpr int kPollMs = 200;
 
 int main(int argc, char** argv) {
   namespace platform = udra::platform;
-  qosd::Options options;
   std::string error;
+  if (argc > 1 && std::string(argv[1]) == "report") {
+    qosd::ReportOptions report;
+    if (!qosd::ParseReportOptions(argc, argv, report, error)) {
+      std::fprintf(stderr, "udra-qosd: %s\n%s", error.c_str(), qosd::kUsage);
+      return 2;
+    }
+    if (!qosd::WriteHtmlReport(report.db, report.html, error)) {
+      std::fprintf(stderr, "udra-qosd: %s\n", error.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  qosd::Options options;
   if (!qosd::ParseOptions(argc, argv, options, error)) {
     std::fprintf(stderr, "udra-qosd: %s\n%s", error.c_str(), qosd::kUsage);
     return 2;
@@ -30,6 +45,11 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(qosd::kUsage, stdout);
     return 0;
+  }
+  qosd::RecordStore store;
+  if (!options.db.empty() && !store.Open(options.db, error)) {
+    std::fprintf(stderr, "udra-qosd: cannot use the store %s\n", error.c_str());
+    return 1;
   }
   platform::SocketStartup();
   uint32_t address = 0;
@@ -48,7 +68,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "udra-qosd: listening on %s:%u\n", options.address.c_str(), boundPort);
   std::fflush(stderr);
 
-  qosd::Collector collector(options, boundPort, stdout, stderr);
+  qosd::Collector collector(options, boundPort, stdout, stderr, options.db.empty() ? nullptr : &store);
   std::vector<uint8_t> buffer(udra::qos::kQosMaxPacket + 1);
   auto lastDatagram = std::chrono::steady_clock::now();
   while (!g_stop) {

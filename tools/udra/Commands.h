@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "JsonText.h"
+
 namespace udra::tool {
 
 struct Options {
-  std::string dir = ".";      // the installation folder
+  std::string dir;            // the installation folder
   std::string url;            // URL root; empty: the installation's configured root
   uint32_t cacheLimit = 64u << 20;
   int32_t priority = 0;
@@ -26,8 +28,7 @@ int CatCommand(const Options& options);
 int SyncCommand(const Options& options);
 int ExtractCommand(const Options& options);
 int VerifyCommand(const Options& options);
+int PreDownloadCommand(const Options& options);
 
-// Writes `text` as a JSON string literal.
-std::string JsonString(const std::string& text);
 
 }  // namespace udra::tool

@@ -127,10 +127,11 @@ bool GameSession::Initialize(const std::string& urlRoot, uint32_t cacheLimit, ui
 }
 
 bool GameSession::Sync(const std::string& path, int32_t priority, uint32_t timeoutMs,
-                       const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info) {
+                       const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info, int32_t* syncId) {
   std::memset(&info, 0, sizeof info);
   lastSyncReturn_ = -1;
   const int32_t id = manager()->StartSync(path.c_str(), window_, priority, 0);
+  if (syncId) *syncId = id;
   if (id == -1) return false;
   bool cancelled = false;
   auto tick = [&] {

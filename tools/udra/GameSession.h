@@ -28,9 +28,10 @@ class GameSession {
   // Starts a sync and pumps until its WM_SYNC_RETURN. `progress` is called
   // about every 100 ms with the current record; returning false cancels the
   // sync. The final record is left in `info`; false on time-out or when the
-  // path is not catalogued.
+  // path is not catalogued. `syncId`, when given, receives the id (-1 when
+  // StartSync refused the path).
   bool Sync(const std::string& path, int32_t priority, uint32_t timeoutMs,
-            const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info);
+            const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info, int32_t* syncId = nullptr);
   // Uninitialize (once).
   bool Shutdown();
 

@@ -6,23 +6,6 @@
 
 namespace udra::tool {
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
 int InfoCommand(const Options& options) {
   LibraryHandle library;
   std::string error;
@@ -39,9 +22,9 @@ int InfoCommand(const Options& options) {
   const std::string fileList = *info.fileListPath ? info.fileListPath : "FileList.dat";
   if (options.json) {
     std::printf("{\"folder\":%s,\"version\":%s,\"uin\":%s,\"clientGuid\":%s,\"versionSection\":%s,\"fileList\":%s}\n",
-                JsonString(info.moduleFolder).c_str(), JsonString(info.version).c_str(),
+                JsonStringFromAnsi(info.moduleFolder).c_str(), JsonString(info.version).c_str(),
                 JsonString(info.uin).c_str(), JsonString(info.clientGuid).c_str(),
-                JsonString(info.versionSection).c_str(), JsonString(fileList).c_str());
+                JsonStringFromAnsi(info.versionSection).c_str(), JsonStringFromAnsi(fileList).c_str());
   } else {
     std::printf("folder:          %s\nversion:         %s\nuser id:         %s\nclient GUID:     %s\n"
                 "version section: %s\nfile list:       %s\n",

@@ -1,15 +1,22 @@
 // Commands that bring the manager up the way a game does: load the library,
 // Initialize with a callback window, pump messages, and Uninitialize.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "GameSession.h"
+#include "ProgressLine.h"
 #include "StartFailure.h"
+#include "SyncOutcome.h"
 #include "platform/CodePage.h"
 #include "platform/System.h"
 
@@ -18,20 +25,6 @@ namespace {
 
 constexpr uint32_t kStartUpTimeoutMs = 120000;
 std::atomic<bool> g_interrupted{false};
-
-const char* StateName(int32_t state) {
-  switch (state) {
-    case UDRA_SYNC_RUNNING: return "running";
-    case UDRA_SYNC_DONE: return "done";
-    case UDRA_SYNC_FAILED: return "failed";
-    case UDRA_SYNC_ERROR_CODE22: return "server error";
-    case UDRA_SYNC_CANCELLED: return "cancelled";
-    case UDRA_SYNC_ERROR_KIND1: return "failed (kind 1)";
-    case UDRA_SYNC_ERROR_KIND2: return "failed (kind 2)";
-    case UDRA_SYNC_ERROR_KIND3: return "failed (kind 3)";
-    default: return "failed (other)";
-  }
-}
 
 std::string Hex(const uint8_t bytes[16]) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -102,16 +95,84 @@ void PrintEntry(const FileInfo& f, bool json) {
   }
 }
 
-void DrawProgress(const std::string& path, const SyncInfo& info) {
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  const int n = columns ? std::atoi(columns) : 0;
+  return n > 0 ? n : 80;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Redraws one line in place: carriage return, the line, clear to its end.
+void DrawProgress(const std::string& label, const SyncInfo& info, RateMeter& meter) {
   if (!isatty(STDERR_FILENO)) return;
-  const int width = 30;
-  const double share = info.totalSize > 0 ? double(info.doneSize) / info.totalSize : 0.0;
-  const int filled = share >= 1.0 ? width : int(share * width);
-  std::fprintf(stderr, "\r%-30.30s [%.*s%*s] %3d%% %d/%d", path.c_str(), filled,
-               "##############################", width - filled, "", int(share * 100), info.doneSize,
-               info.totalSize);
+  meter.Add(NowMs(), info.doneSize);
+  const std::string line = ProgressText(label, info.doneSize, info.totalSize, meter.BytesPerSecond(), TerminalColumns());
+  std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
   std::fflush(stderr);
 }
+
+// The catalogue's own spelling of `path`; false when it is not catalogued. A
+// library without the lookup gets the path as given.
+bool CatalogueName(GameSession& session, const std::string& path, std::string& key) {
+  auto lookup = reinterpret_cast<UDRA_CatalogueKeyFn>(session.Symbol("udra_catalogue_key"));
+  if (!lookup) {
+    key = path;
+    return true;
+  }
+  char buffer[260];
+  if (lookup(session.manager(), path.c_str(), buffer, sizeof buffer) != 0) return false;
+  key = buffer;
+  return true;
+}
+
+// Syncs the catalogued `paths` one after the other with a progress line;
+// 0 when every one ended done.
+int SyncPaths(GameSession& session, const Options& options, const std::vector<std::string>& paths) {
+  g_interrupted = false;
+  auto previous = std::signal(SIGINT, [](int) { g_interrupted = true; });
+  auto failure = reinterpret_cast<UDRA_GetSyncFailureFn>(session.Symbol("udra_get_sync_failure"));
+  int status = 0;
+  for (const std::string& path : paths) {
+    std::string key;
+    if (!CatalogueName(session, path, key)) {
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
+      status = 1;
+      continue;
+    }
+    SyncOutcome outcome;
+    outcome.path = Display(key);
+    RateMeter meter;
+    int32_t syncId = -1;
+    const bool returned = session.Sync(key, options.priority, options.timeoutSeconds * 1000u,
+                                       [&](const SyncInfo& now) {
+                                         DrawProgress(outcome.path, now, meter);
+                                         return !g_interrupted;  // Ctrl-C cancels through CancelSync
+                                       },
+                                       outcome.info, &syncId);
+    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\x1b[K");
+    if (syncId == -1) {
+      std::fprintf(stderr, "udra: %s: not catalogued\n", outcome.path.c_str());
+      status = 1;
+      continue;
+    }
+    outcome.timedOut = !returned;
+    outcome.haveFailure = failure && failure(session.manager(), syncId, &outcome.failure) == 0;
+    if (outcome.info.state != UDRA_SYNC_DONE) status = 1;
+    std::printf("%s\n", (options.json ? OutcomeJson(outcome) : OutcomeText(outcome)).c_str());
+    std::fflush(stdout);
+    if (g_interrupted) break;
+  }
+  std::signal(SIGINT, previous);
+  return status;
+}
+
+void AddKey(void* context, const char* key) { static_cast<std::vector<std::string>*>(context)->push_back(key); }
 
 }  // namespace
 
@@ -126,11 +187,30 @@ int ListCommand(const Options& options) {
   auto session = StartSession(options);
   if (!session) return 1;
   int status = 0;
-  for (const std::string& path : options.paths.empty() ? std::vector<std::string>{""} : options.paths) {
+  std::vector<std::string> paths = options.paths;
+  const bool everything = paths.empty();
+  if (everything) {
+    auto top = reinterpret_cast<UDRA_CatalogueTopLevelFn>(session->Symbol("udra_catalogue_top_level"));
+    if (!top || top(session->manager(), &AddKey, &paths) < 0) {
+      std::fprintf(stderr, "udra: the library cannot list its whole catalogue; name a PATH\n");
+      return Finish(*session, 1);
+    }
+  }
+  for (const std::string& given : paths) {
+    std::string path;
     FileInfo* list = nullptr;
-    const int32_t count = session->manager()->ListFiles(path.c_str(), &list);
+    const bool catalogued = CatalogueName(*session, given, path);
+    if (catalogued && everything && session->manager()->IsFolder(path.c_str())) {
+      FileInfo folder{};
+      std::snprintf(folder.key, sizeof folder.key, "%s", path.c_str());
+      folder.flags = UDRA_FILEINFO_FOLDER;
+      folder.size = -1;
+      PrintEntry(folder, options.json);
+    }
+    const int32_t count = catalogued ? session->manager()->ListFiles(path.c_str(), &list) : 0;
+    if (count <= 0 && catalogued && session->manager()->IsFolder(path.c_str())) continue;  // an empty folder
     if (count <= 0) {
-      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(given).c_str());
       status = 1;
       continue;
     }
@@ -144,9 +224,15 @@ int StatCommand(const Options& options) {
   auto session = StartSession(options);
   if (!session) return 1;
   int status = 0;
-  for (const std::string& path : options.paths) {
+  for (const std::string& given : options.paths) {
     FileInfo* list = nullptr;
     IResourceManager* m = session->manager();
+    std::string path;
+    if (!CatalogueName(*session, given, path)) {
+      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(given).c_str());
+      status = 1;
+      continue;
+    }
     const bool folder = m->IsFolder(path.c_str());
     const int32_t count = folder ? 0 : m->ListFiles(path.c_str(), &list);
     if (!folder && count != 1) {
@@ -160,12 +246,12 @@ int StatCommand(const Options& options) {
                   present ? "true" : "false");
       if (list)
         std::printf(",\"size\":%d,\"packedSize\":%d,\"digest\":\"%s\",\"package\":%s", list->size, list->packedSize,
-                    Hex(list->digest).c_str(), JsonString(list->packageName).c_str());
+                    Hex(list->digest).c_str(), JsonStringFromAnsi(list->packageName).c_str());
       std::printf("}\n");
     } else {
       std::printf("%s: %s, %s", Display(path).c_str(), folder ? "folder" : "file", present ? "in the store" : "not downloaded");
       if (list) std::printf(", %d bytes, MD5 %s%s%s", list->size, Hex(list->digest).c_str(),
-                            *list->packageName ? ", in package " : "", list->packageName);
+                            *list->packageName ? ", in package " : "", Display(list->packageName).c_str());
       std::printf("\n");
     }
     m->FreeFileList(list);
@@ -219,35 +305,25 @@ int ExtractCommand(const Options& options) {
 int SyncCommand(const Options& options) {
   auto session = StartSession(options);
   if (!session) return 1;
-  g_interrupted = false;
-  auto previous = std::signal(SIGINT, [](int) { g_interrupted = true; });
-  int status = 0;
-  for (const std::string& path : options.paths) {
-    SyncInfo info{};
-    const bool returned = session->Sync(path, options.priority, options.timeoutSeconds * 1000u,
-                                        [&](const SyncInfo& now) {
-                                          DrawProgress(path, now);
-                                          return !g_interrupted;  // Ctrl-C cancels through CancelSync
-                                        },
-                                        info);
-    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\n");
-    if (!returned && info.state == 0 && info.name[0] == 0) {
-      std::fprintf(stderr, "udra: %s: not catalogued\n", Display(path).c_str());
-      status = 1;
-      continue;
-    }
-    if (info.state != UDRA_SYNC_DONE) status = 1;
-    if (options.json)
-      std::printf("{\"path\":%s,\"state\":%d,\"stateName\":\"%s\",\"totalSize\":%d,\"doneSize\":%d,\"timedOut\":%s}\n",
-                  JsonString(Display(path)).c_str(), info.state, StateName(info.state), info.totalSize, info.doneSize,
-                  returned ? "false" : "true");
-    else
-      std::printf("%s: %s (%d of %d bytes)%s\n", Display(path).c_str(), StateName(info.state), info.doneSize, info.totalSize,
-                  returned ? "" : ", timed out");
-    if (g_interrupted) break;
-  }
-  std::signal(SIGINT, previous);
+  const int status = SyncPaths(*session, options, options.paths);
   return Finish(*session, status);
+}
+
+int PreDownloadCommand(const Options& options) {
+  auto session = StartSession(options);
+  if (!session) return 1;
+  auto list = reinterpret_cast<UDRA_PredownloadListFn>(session->Symbol("udra_predownload_list"));
+  std::vector<std::string> names;
+  if (!list || list(session->manager(), &AddKey, &names) < 0) {
+    std::fprintf(stderr, "udra: the library gives no pre-download list\n");
+    return Finish(*session, 1);
+  }
+  if (names.empty()) {
+    std::fprintf(stderr, "udra: the pre-download list is empty (UIOptions.ini [OptionPreDown] PreDownPath, "
+                         "or PreDownloadPackageCount in UDRAConfig.ini)\n");
+    return Finish(*session, 0);
+  }
+  return Finish(*session, SyncPaths(*session, options, names));
 }
 
 }  // namespace udra::tool

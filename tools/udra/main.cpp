@@ -1,12 +1,13 @@
 // udra: plays the game's part against an installation folder.
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 
+#include "Arguments.h"
 #include "Commands.h"
-#include "platform/CodePage.h"
 
 namespace {
 
@@ -29,14 +30,30 @@ const char kUsage[] =
     "                   them (no start-up, the host is not needed)\n"
     "\n"
     "options:\n"
-    "  --dir FOLDER     the installation folder that holds libUDRAClient.so (default .)\n"
+    "  --dir FOLDER     the installation folder that holds libUDRAClient.so (default:\n"
+    "                   ../lib/udra beside this program when it is there, else .)\n"
     "  --url ROOT       download URL root (default: DownloadUrlRoot of UDRAConfig.ini)\n"
-    "  --cache BYTES    content-cache limit (default 67108864)\n"
+    "  --cache BYTES    content-cache limit, 1 to 2147483647 (default 67108864)\n"
     "  --priority N     sync priority (default 0; 101 keeps the request out of the\n"
     "                   resource-use record)\n"
-    "  --timeout SEC    longest wait for one sync (default 600)\n"
+    "  --timeout SEC    longest wait for one sync, at least 1 (default 600)\n"
     "  --json           one JSON object per line instead of text\n"
     "  --repair         (verify) remove what was found wanting\n";
+
+// Without --dir: the installation this udra was installed with
+// (bin/../lib/udra beside it) when there is one, else the current folder.
+std::string DefaultFolder() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string bin(self);
+    bin.erase(bin.find_last_of('/') == std::string::npos ? 0 : bin.find_last_of('/'));
+    const std::string folder = bin + "/../lib/udra";
+    if (access((folder + "/libUDRAClient.so").c_str(), R_OK) == 0) return folder;
+  }
+  return ".";
+}
 
 }  // namespace
 
@@ -49,39 +66,14 @@ int main(int argc, char** argv) {
   const std::map<std::string, Command> commands = {
       {"info", udra::tool::InfoCommand}, {"init", udra::tool::InitCommand},   {"ls", udra::tool::ListCommand},
       {"stat", udra::tool::StatCommand}, {"cat", udra::tool::CatCommand},     {"sync", udra::tool::SyncCommand},
-      {"extract", udra::tool::ExtractCommand}, {"verify", udra::tool::VerifyCommand}};
-  const auto command = commands.find(argv[1]);
-  if (command == commands.end()) {
-    std::fprintf(stderr, "udra: unknown command %s\n%s", argv[1], kUsage);
+      {"extract", udra::tool::ExtractCommand}, {"verify", udra::tool::VerifyCommand},
+      {"predownload", udra::tool::PreDownloadCommand}};
+  std::string name, error;
+  udra::tool::Options options;
+  if (!udra::tool::ParseArguments(argc, argv, name, options, error)) {
+    std::fprintf(stderr, "udra: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  udra::tool::Options options;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--dir" && hasValue) {
-      options.dir = argv[++i];
-    } else if (arg == "--url" && hasValue) {
-      options.url = argv[++i];
-    } else if (arg == "--cache" && hasValue) {
-      options.cacheLimit = uint32_t(std::strtoul(argv[++i], nullptr, 10));
-    } else if (arg == "--priority" && hasValue) {
-      options.priority = int32_t(std::strtol(argv[++i], nullptr, 10));
-    } else if (arg == "--timeout" && hasValue) {
-      options.timeoutSeconds = uint32_t(std::strtoul(argv[++i], nullptr, 10));
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--repair") {
-      options.repair = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-      std::fprintf(stderr, "udra: unknown or incomplete option %s\n%s", arg.c_str(), kUsage);
-      return 2;
-    } else {
-      // Catalogued names are in the ANSI code page (GBK); the command line is UTF-8.
-      const std::string ansi = udra::platform::Utf8ToAnsi(arg);
-      options.paths.push_back(ansi.empty() ? arg : ansi);
-    }
-  }
-  if (options.cacheLimit == 0) options.cacheLimit = 1;
-  return command->second(options);
+  if (options.dir.empty()) options.dir = DefaultFolder();
+  return commands.at(name)(options);
 }
