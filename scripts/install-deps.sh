@@ -7,6 +7,7 @@ packages=(
   liblzma-dev lzma-dev libsqlite3-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 xvfb xauth nginx-light curl python3
+  chromium
 )
 missing=()
 for p in "${packages[@]}"; do
