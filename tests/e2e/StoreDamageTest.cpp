@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -56,6 +57,9 @@ Files Join(Files a, const Files& b) {
 void KillHost(EndToEnd& env) {
   const int pid = env.HostPid();
   if (pid > 0) kill(pid, SIGKILL);
+  // The library started it from this process: reap it, so that the next
+  // store Load sees its maker gone and clears the files it left.
+  if (pid > 0) waitpid(pid, nullptr, 0);
   for (int i = 0; i < 200 && env.HostPid() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
@@ -199,12 +203,32 @@ TEST(StoreDamage, HostKilledDuringManySmallCommits) {
   ExpectWholeStore(env, files);
 }
 
+// Files in ZAV.files that no committed row names (read before the next host
+// clears them away): a kill that fell between a move and its commit.
+int UncommittedFiles(const std::string& install) {
+  const std::string folder = install + "/UDRADownload";
+  std::set<std::string> named;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2((folder + "/ZAV.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT file FROM entries WHERE file IS NOT NULL", -1, &st, nullptr);
+    while (st && sqlite3_step(st) == SQLITE_ROW) named.insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  int uncommitted = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder + "/ZAV.files", ec))
+    uncommitted += named.count(entry.path().filename().string()) ? 0 : 1;
+  return uncommitted;
+}
+
 // Large entries are moved from the host's partial file into ZAV.files and
 // then committed. The host is killed as soon as a file arrives there, at a
-// later arrival each round, so that some kills fall between the move and the
+// later arrival each round (the last a little after it), so that some kills fall between the move and the
 // commit.
 TEST(StoreDamage, HostKilledDuringLargeEntryMoves) {
-  const Files files = Join(LargeFiles(14, "Data/Big", 5000), SmallFiles(40, "Data/Small", 7000));
+  const Files files = Join(LargeFiles(8, "Data/Big", 5000), SmallFiles(40, "Data/Small", 7000));
   EndToEnd env(files, "");
   ASSERT_TRUE(env.ready());
   env.Start();
@@ -213,7 +237,7 @@ TEST(StoreDamage, HostKilledDuringLargeEntryMoves) {
   ASSERT_TRUE(fs::is_directory(entryFiles));
 
   int kills = 0;
-  for (int round = 0; round < 4; ++round) {
+  for (int round = 0; round < 3; ++round) {
     const int host = env.HostPid();
     ASSERT_GT(host, 0);
     const int fd = inotify_init1(IN_CLOEXEC);
@@ -224,10 +248,15 @@ TEST(StoreDamage, HostKilledDuringLargeEntryMoves) {
       int arrivals = 0;
       alignas(inotify_event) char buffer[4096];
       pollfd p{fd, POLLIN, 0};
+      // The window between a move and its commit is short: wake first (as
+      // root; without the privilege the kill merely comes later).
+      sched_param top{};
+      top.sched_priority = sched_get_priority_max(SCHED_FIFO);
+      pthread_setschedparam(pthread_self(), SCHED_FIFO, &top);
       while (!stop) {
         if (poll(&p, 1, 20) <= 0 || read(fd, buffer, sizeof buffer) <= 0) continue;
-        if (++arrivals < 1 + round % 3) continue;
-        if (round == 3) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (++arrivals < 1 + round) continue;
+        if (round == 2) std::this_thread::sleep_for(std::chrono::microseconds(500));
         killed = kill(host, SIGKILL) == 0;
         return;
       }
@@ -240,12 +269,14 @@ TEST(StoreDamage, HostKilledDuringLargeEntryMoves) {
     if (killed) {
       ++kills;
       EXPECT_NE(info.state, UDRA_SYNC_DONE);
+      std::cout << "[ figure   ] kill " << kills << ": " << UncommittedFiles(env.install().path())
+                << " file(s) in ZAV.files that no committed row names\n";
     }
     for (int i = 0; i < 400 && env.HostPid() == host; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // The next round needs a running host to watch.
     for (int i = 0; i < 600 && env.HostPid() <= 0; ++i) env.session().PumpUntil([] { return false; }, 10);
   }
-  EXPECT_GE(kills, 3);
+  EXPECT_GE(kills, 2);
   ASSERT_GT(SyncUntilDone(env, "Data", 5), 0);
   ExpectWholeStore(env, files);
 }
