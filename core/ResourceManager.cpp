@@ -20,7 +20,10 @@ ResourceManager::ResourceManager()
       m_syncs(m_lock, m_fileList, m_useRecord, *this, m_log, SyncLinks{
                   [this](const PipeMsg& msg) { return SendMsg(msg); },
                   [this]() { return m_stats.present() ? &m_stats : nullptr; },
-                  [this](const std::string& name, int32_t& bytes) { return BytesDone(name, bytes); },
+                  [this](const std::string& name, int32_t& size) { return StoredSize(name, size); },
+                  [this](const std::string& name, int32_t& bytes, uint64_t& hint) {
+                    return m_sharedSpaces.GetDownloadedBytesAt(name, hint, bytes);
+                  },
                   [this]() { return m_urlRoot; }}) {
   std::string folder;
   if (ModuleFolder(folder)) m_config.Load(folder);
@@ -199,12 +202,10 @@ bool ResourceManager::SetSyncPriority(int32_t syncId, int32_t priority) {
   return m_syncs.SetSyncPriority(syncId, priority);
 }
 
-bool ResourceManager::BytesDone(const std::string& name, int32_t& bytes) {
-  const StoredSizes store{[this](const std::string& n) { return HoldsEntry(n); },
-                          [this](const std::string& n) {
-                            return m_store.zav() ? m_store.zav()->GetEntrySizeByName(n.c_str()) : -1;
-                          }};
-  return m_sharedSpaces.GetDownloadedBytes(name, bytes, m_store.zav() ? &store : nullptr);
+bool ResourceManager::StoredSize(const std::string& name, int32_t& size) {
+  if (!m_store.zav() || !HoldsEntry(name)) return false;
+  size = m_store.zav()->GetEntrySizeByName(name.c_str());
+  return true;
 }
 
 // The remaining small operations.

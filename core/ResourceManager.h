@@ -111,7 +111,9 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   bool OpenStore(const std::string& folder);
   void LaunchHostInBackground();
   void PostInitResult(uintptr_t result);
-  bool BytesDone(const std::string& name, int32_t& bytes);
+  // True when the store holds the download name (and it is not known to be
+  // damaged); `size` is then its stored size, -1 when the store cannot tell.
+  bool StoredSize(const std::string& name, int32_t& size);
   DecodedContent LoadContent(const std::string& key, int32_t catalogSize);
   static EntryDecoder Decoder();
   // Whether the store holds a download name that is neither stale nor damaged.

@@ -45,12 +45,44 @@ std::string DownloadingFiles::TableName(const std::string& key) {
 }
 
 bool DownloadingFiles::Open() {
+  Close();
   m_sharedSpaces = platform::SharedMemory::Open(TableName(m_key ? *m_key : InstanceKey()), false);
-  return m_sharedSpaces != nullptr;
+  if (!m_sharedSpaces) return false;
+  uint64_t span = kTableSpan;
+  void* view = m_sharedSpaces->MapView(0, static_cast<size_t>(span));
+  if (!view) {
+    const uint64_t total = m_sharedSpaces->size();
+    if (total > 0 && total < span) {
+      span = total;
+      view = m_sharedSpaces->MapView(0, static_cast<size_t>(span));
+    }
+  }
+  if (view) {
+    m_view = static_cast<const uint8_t*>(view);
+    m_viewSize = span;
+  }
+  return true;
 }
 
 void DownloadingFiles::Close() {
+  if (m_view) m_sharedSpaces->UnmapView(const_cast<uint8_t*>(m_view));
+  m_view = nullptr;
+  m_viewSize = 0;
   m_sharedSpaces.reset();
+}
+
+DownloadingFiles::~DownloadingFiles() { Close(); }
+
+bool DownloadingFiles::GetDownloadedBytesAt(const std::string& name, uint64_t& hint, int32_t& out) {
+  if (!m_sharedSpaces) return false;
+  if (hint != 0 && ReadAt(hint - 1, name, out) == Entry::Read) return true;
+  uint64_t offset = 0;
+  if (!Lookup(name, out, offset)) {
+    hint = 0;
+    return false;
+  }
+  hint = offset + 1;
+  return true;
 }
 
 bool DownloadingFiles::GetDownloadedBytes(const std::string& name, int32_t& out, const StoredSizes* store) {
@@ -59,21 +91,32 @@ bool DownloadingFiles::GetDownloadedBytes(const std::string& name, int32_t& out,
     return out != -1;
   }
   if (!m_sharedSpaces) return false;
+  uint64_t offset = 0;
+  return Lookup(name, out, offset);
+}
+
+bool DownloadingFiles::Lookup(const std::string& name, int32_t& out, uint64_t& offset) {
   const auto known = m_downloadingFiles.find(name);
   if (known != m_downloadingFiles.end()) {
     const Entry read = ReadAt(known->second, name, out);
+    offset = known->second;
     if (read != Entry::Reused) return read == Entry::Read;
     // The host gave the entry of an ended download to another name: look
     // for the name afresh.
     m_downloadingFiles.erase(known);
   }
-  uint64_t offset = 0;
   if (!Search(name, out, offset)) return false;
   m_downloadingFiles.emplace(name, offset);
   return true;
 }
 
 DownloadingFiles::Entry DownloadingFiles::ReadAt(uint64_t offset, const std::string& name, int32_t& out) {
+  if (m_view && offset < m_viewSize && m_viewSize - offset >= kHeaderSize + name.size() + 1) {
+    const uint8_t* entry = m_view + offset;
+    if (!NameMatches(entry + kHeaderSize, name.size() + 1, name)) return Entry::Reused;
+    out = LoadI32(entry + 4);
+    return Entry::Read;
+  }
   const uint64_t start = offset / platform::SharedMemory::kViewAlignment * platform::SharedMemory::kViewAlignment;
   // The entry's header and its name with the NUL.
   const uint64_t need = (offset - start) + kHeaderSize + name.size() + 1;
@@ -98,8 +141,9 @@ DownloadingFiles::Entry DownloadingFiles::ReadAt(uint64_t offset, const std::str
 }
 
 bool DownloadingFiles::Search(const std::string& name, int32_t& out, uint64_t& offset) {
-  uint64_t span = kTableSpan;
-  auto* view = static_cast<const uint8_t*>(m_sharedSpaces->MapView(0, static_cast<size_t>(span)));
+  uint64_t span = m_view ? m_viewSize : kTableSpan;
+  const uint8_t* view = m_view;
+  if (!view) view = static_cast<const uint8_t*>(m_sharedSpaces->MapView(0, static_cast<size_t>(span)));
   if (!view) {
     // A mapping smaller than the table's limit is walked within its own size.
     const uint64_t total = m_sharedSpaces->size();
@@ -124,7 +168,8 @@ bool DownloadingFiles::Search(const std::string& name, int32_t& out, uint64_t& o
     }
     at += entryLength;
   }
-  if (!m_sharedSpaces->UnmapView(const_cast<uint8_t*>(view)) || !found) return false;
+  if (view != m_view && !m_sharedSpaces->UnmapView(const_cast<uint8_t*>(view))) return false;
+  if (!found) return false;
   out = done;
   return true;
 }

@@ -8,6 +8,9 @@
 // from then on; the name there is checked on every read, since the host may
 // give the entry of an ended download to another name once its table is
 // full. Whatever the host wrote, nothing is read outside the view.
+//
+// The first 10 MiB stay mapped while the table is open, so a read costs no
+// system call.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +44,9 @@ class DownloadingFiles {
   DownloadingFiles();
   // The table of `key` (tools and tests).
   explicit DownloadingFiles(std::string key);
+  ~DownloadingFiles();
+  DownloadingFiles(const DownloadingFiles&) = delete;
+  DownloadingFiles& operator=(const DownloadingFiles&) = delete;
 
   static std::string TableName(const std::string& key);
 
@@ -55,6 +61,14 @@ class DownloadingFiles {
   // untouched, when the name is in neither or the table cannot be read.
   bool GetDownloadedBytes(const std::string& name, int32_t& out, const StoredSizes* store);
 
+  // The table's count for one download name, read first at `hint` (an
+  // entry offset + 1 an earlier call left there; 0 for none), which is set
+  // to where the name was found. For callers that read the same names over
+  // and over: a name whose entry stayed in place costs one read of the
+  // table and no look-up. False, `out` untouched, when the table does not
+  // know the name.
+  bool GetDownloadedBytesAt(const std::string& name, uint64_t& hint, int32_t& out);
+
   // How many names have a remembered offset.
   size_t rememberedCount() const { return m_downloadingFiles.size(); }
 
@@ -62,9 +76,15 @@ class DownloadingFiles {
   enum class Entry { Read, Reused, Failed };
   Entry ReadAt(uint64_t offset, const std::string& name, int32_t& out);
   bool Search(const std::string& name, int32_t& out, uint64_t& offset);
+  bool Lookup(const std::string& name, int32_t& out, uint64_t& offset);
 
   const std::optional<std::string> m_key;
   std::unique_ptr<platform::SharedMemory> m_sharedSpaces;
+  // The table's first kTableSpan bytes (or the whole of a smaller mapping),
+  // mapped while the table is open, so that reads need no view of their own;
+  // null when it could not be mapped (each read then maps its own).
+  const uint8_t* m_view = nullptr;
+  uint64_t m_viewSize = 0;
   std::map<std::string, uint64_t, KeyOrder> m_downloadingFiles;
 };
 

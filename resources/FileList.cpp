@@ -123,6 +123,7 @@ bool FileList::LoadFromBuffer(std::string bytes) {
 }
 
 void FileList::clear() {
+  ++generation_;
   text_.clear();
   text_.shrink_to_fit();
   records_.clear();

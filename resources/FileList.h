@@ -46,6 +46,9 @@ class FileList {
 
   // MD5 of the raw bytes of the last load, 32 upper-case hex digits.
   const std::string& fileListDigest() const { return digest_; }
+  // Changes with every load and clear: what was derived from the entries
+  // (such as a folder's download names) holds while it stays the same.
+  uint64_t generation() const { return generation_; }
   size_t entryCount() const { return records_.size(); }
   // Bytes held for the catalogue: its text, entries and index.
   size_t memoryBytes() const;
@@ -129,6 +132,7 @@ class FileList {
   // During a load only: HashKey of each record's key, parallel to records_.
   std::vector<uint32_t> hashes_;
   bool inKeyOrder_ = true;  // the parsed lines are strictly ascending keys
+  uint64_t generation_ = 0;
 };
 
 }  // namespace udra

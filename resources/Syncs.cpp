@@ -100,6 +100,13 @@ int32_t Syncs::StartFolder(const std::string& key, UDRA_HWND notifyWnd, int32_t 
   }
   const int32_t id = record.id;
   const bool nothingMissing = record.pending.empty();
+  // The folder's download names for its progress figures, listed now that
+  // the walk is at hand; the names just requested are known to be missing.
+  std::vector<std::string> names;
+  names.reserve(files.size());
+  for (const std::string& file : files) names.push_back(DownloadName(file));
+  m_progress.Begin(id, m_fileList.generation(), std::move(names),
+                   [&record](const std::string& name) { return record.pending.count(WireName(name)) != 0; });
   record.state = nothingMissing ? UDRA_SYNC_DONE : UDRA_SYNC_RUNNING;
   m_syncs.emplace(id, std::move(record));
   if (nothingMissing && notifyWnd) Post(notifyWnd, id);
@@ -206,26 +213,34 @@ bool Syncs::GetSyncInfo(int32_t syncId, SyncInfo* out) {
   }
 }
 
-bool Syncs::ProgressOf(const SyncRecord& record, SyncInfo& out) const {
+bool Syncs::ProgressOf(const SyncRecord& record, SyncInfo& out) {
   // Progress starts at 0 in both cases, so a false result never leaves the
   // caller's old bytes in the field.
   out.doneSize = 0;
-  if (!m_links.bytesDone) return false;
+  if (!m_links.storedSize || !m_links.downloadedBytes) return false;
   if (!m_fileList.isFolder(record.name)) {
-    return m_links.bytesDone(DownloadName(record.name), out.doneSize);
-  }
-  std::vector<std::string> files;
-  m_fileList.filesBelow(record.name, files);
-  std::set<std::string> names;
-  for (const std::string& file : files) names.insert(DownloadName(file));
-  uint32_t sum = 0;  // wraps like the 32-bit totals instead of overflowing
-  for (const std::string& name : names) {
+    const std::string name = DownloadName(record.name);
     int32_t bytes = 0;
-    if (!m_links.bytesDone(name, bytes)) return false;
-    sum += static_cast<uint32_t>(bytes);
-    out.doneSize = static_cast<int32_t>(sum);
+    if (m_links.storedSize(name, bytes)) {
+      if (bytes == -1) return false;
+    } else if (uint64_t hint = 0; !m_links.downloadedBytes(name, bytes, hint)) {
+      return false;
+    }
+    out.doneSize = bytes;
+    return true;
   }
-  return true;
+  const SyncProgress::Sources sources{m_links.storedSize, m_links.downloadedBytes};
+  return m_progress.Figure(
+      record.id, m_fileList.generation(), [this, &record] { return FolderNames(record.name); }, sources,
+      out.doneSize);
+}
+
+std::vector<std::string> Syncs::FolderNames(const std::string& folder) const {
+  std::vector<std::string> names;
+  m_fileList.ForEachBelow(folder, [&names](const FileListEntry& e) {
+    if (e.size != -1) names.emplace_back(e.packageName.empty() ? e.name : e.packageName);
+  });
+  return names;
 }
 
 void Syncs::OnSyncReturn(const PipeMsg& msg) {
@@ -234,6 +249,8 @@ void Syncs::OnSyncReturn(const PipeMsg& msg) {
     Guard guard(m_lock);
     m_log.Format(Logger::T, "OnSyncReturn %d, %s, errcode=%d", fields.syncId, fields.name.c_str(),
                  static_cast<int>(fields.errWord));
+    // Whatever the store held under the name may have come or changed.
+    m_progress.Changed(fields.name);
     SyncRecord* record = Resolve(fields.syncId, fields.name);
     if (!record) return;
     if (fields.ok) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/StatsFacade.h"
 #include "hostlink/PipeMsg.h"
@@ -22,6 +23,7 @@
 #include "platform/System.h"
 #include "platform/Window.h"
 #include "resources/FileList.h"
+#include "resources/SyncProgress.h"
 #include "resources/UseRecord.h"
 #include "udra/IResourceManager.h"
 
@@ -54,10 +56,13 @@ struct SyncLinks {
   std::function<bool(const PipeMsg&)> send;
   // The statistics component, or null when none is loaded.
   std::function<StatsFacade*()> stats;
-  // Bytes done for a download name: the entry's size when the archive store
-  // holds it, else the downloaded count in the host's downloading-file table.
-  // False when neither knows the name.
-  std::function<bool(const std::string& name, int32_t& bytes)> bytesDone;
+  // Bytes done for a download name come from these two: the entry's size
+  // when the archive store holds it (true, with -1 when the store cannot
+  // tell the size), else the downloaded count in the host's
+  // downloading-file table (false when the table does not know the name).
+  std::function<bool(const std::string& name, int32_t& size)> storedSize;
+  // `hint` is the table's own, kept per name by the caller (0 at first).
+  std::function<bool(const std::string& name, int32_t& bytes, uint64_t& hint)> downloadedBytes;
   // The download URL root given to Initialize.
   std::function<std::string()> urlRoot;
   std::function<bool(platform::WindowHandle, uint32_t, uintptr_t, intptr_t)> post = platform::PostWindowMessage;
@@ -110,7 +115,8 @@ class Syncs {
   void CompleteOk(SyncRecord& record, int32_t idField, const std::string& name, int32_t reportedSize);
   void CompleteFailed(SyncRecord& record, int32_t idField, const std::string& name, int32_t reportedSize,
                       uint16_t errCode, uint16_t errKind, uint32_t errWord, const std::string& errorText);
-  bool ProgressOf(const SyncRecord& record, SyncInfo& out) const;
+  bool ProgressOf(const SyncRecord& record, SyncInfo& out);
+  std::vector<std::string> FolderNames(const std::string& folder) const;
   bool Send(const PipeMsg& msg) const;
   StatsFacade* Stats() const;
   bool IsWindow(UDRA_HWND window) const;
@@ -125,6 +131,7 @@ class Syncs {
   SyncLinks m_links;
   std::map<int32_t, SyncRecord> m_syncs;
   std::set<std::string> m_failedFiles;
+  SyncProgress m_progress;  // folder syncs' names and what the store said of them
 };
 
 // The sync state a failure completion leaves: code 22 gives

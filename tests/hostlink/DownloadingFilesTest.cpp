@@ -222,5 +222,47 @@ TEST(DownloadingFiles, TheStoreAnswersFirst) {
   EXPECT_FALSE(f.files.GetDownloadedBytes("other", out, &sizes));
 }
 
+// Readers that keep a hint per name: the hint leads straight to the entry
+// while the name is there, follows the entry when it moved to another name,
+// and is cleared when the name is gone; an entry near the end of a mapping
+// smaller than the table's limit is read within it.
+TEST(DownloadingFiles, HintsFollowTheEntries) {
+  Fixture f(kAlign);
+  const uint64_t end = f.table.PutAll({{"first", 1}, {"moved", 2}});
+  ASSERT_TRUE(f.files.Open());
+  uint64_t hint = 0;
+  int32_t out = 0;
+  ASSERT_TRUE(f.files.GetDownloadedBytesAt("MOVED", hint, out));
+  EXPECT_EQ(out, 2);
+  EXPECT_EQ(hint, 18u + 1);
+  f.table.PutU32(18 + 4, 300);  // the host counts on
+  ASSERT_TRUE(f.files.GetDownloadedBytesAt("moved", hint, out));
+  EXPECT_EQ(out, 300);
+
+  f.table.Put(18, 18, 900, "other");  // the entry given to another name
+  f.table.Put(end, 18, 44, "moved");  // and the name published further on
+  f.table.PutU32(end + 18, 0);
+  ASSERT_TRUE(f.files.GetDownloadedBytesAt("moved", hint, out));
+  EXPECT_EQ(out, 44);
+  EXPECT_EQ(hint, end + 1);
+
+  f.table.Put(end, 18, 45, "gone!");
+  out = 7;
+  EXPECT_FALSE(f.files.GetDownloadedBytesAt("moved", hint, out));
+  EXPECT_EQ(out, 7);
+  EXPECT_EQ(hint, 0u);
+
+  // The last bytes of the mapping.
+  Fixture small(kAlign);
+  small.table.Put(0, uint32_t(kAlign - 20), 1, "pad");
+  small.table.Put(kAlign - 20, 20, 66, "tail\\x");
+  ASSERT_TRUE(small.files.Open());
+  hint = 0;
+  ASSERT_TRUE(small.files.GetDownloadedBytesAt("tail\\x", hint, out));
+  EXPECT_EQ(out, 66);
+  ASSERT_TRUE(small.files.GetDownloadedBytesAt("tail\\x", hint, out));
+  EXPECT_EQ(out, 66);
+}
+
 }  // namespace
 }  // namespace udra

@@ -105,7 +105,15 @@ class SyncsTest : public ::testing::Test {
       return sendResult;
     };
     links.stats = [] { return static_cast<StatsFacade*>(nullptr); };
-    links.bytesDone = [this](const std::string& name, int32_t& bytes) {
+    links.storedSize = [this](const std::string& name, int32_t& size) {
+      ++storeQueries;
+      auto it = stored.find(name);
+      if (it == stored.end()) return false;
+      size = it->second;
+      return true;
+    };
+    links.downloadedBytes = [this](const std::string& name, int32_t& bytes, uint64_t&) {
+      ++tableQueries;
       auto it = done.find(name);
       if (it == done.end()) return false;
       bytes = it->second;
@@ -152,7 +160,10 @@ class SyncsTest : public ::testing::Test {
   FakeManager manager{files};
   std::vector<PipeMsg> sent;
   bool sendResult = true;
-  std::map<std::string, int32_t> done;
+  std::map<std::string, int32_t> stored;  // the store's entries and their sizes
+  std::map<std::string, int32_t> done;    // the host's downloading-file table
+  int storeQueries = 0;
+  int tableQueries = 0;
   std::vector<Posted> posts;
   std::set<UDRA_HWND> alive;
   uint32_t tick = 1000;
