@@ -4,7 +4,7 @@
 #include <cctype>
 #include <vector>
 
-#include "host/ProcessProbe.h"
+#include "platform/Process.h"
 #include "platform/System.h"
 
 namespace udra::host {
@@ -93,13 +93,13 @@ void PipeLink::Run(const std::atomic<bool>& stop) {
 
 bool PipeLink::GamesGone(uint32_t now) {
   for (auto& c : connections_) {
-    if (c->gamePid > 0 && !ProcessAlive(c->gamePid)) {
+    if (c->gamePid > 0 && !platform::ProcessRunning(c->gamePid)) {
       log_.Format(Logger::T, "PipeLink: game process %d has ended", c->gamePid);
       DropConnection(*c, "game ended", 0);
     }
   }
   Sweep();
-  for (auto it = games_.begin(); it != games_.end();) it = ProcessAlive(*it) ? std::next(it) : games_.erase(it);
+  for (auto it = games_.begin(); it != games_.end();) it = platform::ProcessRunning(*it) ? std::next(it) : games_.erase(it);
   if (!connections_.empty()) {
     aloneSince_ = now;
     return false;

@@ -23,4 +23,9 @@ class Process {
   virtual int exitCode() const = 0;
 };
 
+// Whether any process of this machine with that id still runs (not only
+// those started here). A process that has ended but was not yet collected by
+// its parent (a zombie) counts as ended.
+bool ProcessRunning(int64_t pid);
+
 }  // namespace udra::platform

@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "components/store/PosixFile.h"
+#include "platform/Process.h"
 
 namespace udra::store {
 
@@ -35,8 +35,6 @@ long MakerOf(const std::string& token) {
   long pid = std::strtol(token.c_str(), &end, 10);
   return end != nullptr && *end == '-' && pid > 0 ? pid : 0;
 }
-
-bool IsRunning(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
 
 // Copies with the kernel where it can, through a buffer where it cannot.
 bool CopyBytes(int from, int to, uint32_t size) {
@@ -159,7 +157,7 @@ void EntryFiles::RemoveAbandoned(const std::function<bool(const std::string& tok
     std::string name = e->d_name;
     if (!IsToken(name)) continue;
     const long maker = MakerOf(name);
-    if (maker == static_cast<long>(getpid()) || IsRunning(maker)) continue;
+    if (maker == static_cast<long>(getpid()) || platform::ProcessRunning(maker)) continue;
     candidates.push_back(std::move(name));
   }
   closedir(dir);

@@ -3,11 +3,11 @@
 
 #include "components/store/EntryFiles.h"
 #include "components/store/PosixFile.h"
+#include "platform/Process.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -130,7 +130,7 @@ void RemoveAbandonedTemporaries(const StorePaths& paths) {
     char* end = nullptr;
     long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
     if (pid <= 0 || pid == static_cast<long>(getpid()) || *end != '-') continue;
-    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    if (platform::ProcessRunning(pid)) continue;
     abandoned.push_back(paths.folder + "/" + name);
   }
   closedir(dir);

@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <fstream>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -100,6 +104,17 @@ std::unique_ptr<Process> Process::Launch(const std::string& path, const std::str
   if (r != 0) return nullptr;
   const int pidfd = PidfdOpen(pid);  // -1 on old kernels: then waitpid polling
   return std::make_unique<PosixProcess>(pid, pidfd);
+}
+
+bool ProcessRunning(int64_t pid) {
+  if (pid <= 0 || pid > INT32_MAX) return false;
+  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+  // An ended child that its parent has not collected yet still answers kill.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;  // no /proc: trust kill
+  const size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() || (line[close + 2] != 'Z' && line[close + 2] != 'X');
 }
 
 }  // namespace udra::platform

@@ -39,4 +39,13 @@ std::unique_ptr<Process> Process::Launch(const std::string& path, const std::str
   return std::make_unique<ShellProcess>(info.hProcess);
 }
 
+bool ProcessRunning(int64_t pid) {
+  if (pid <= 0 || pid > 0xFFFFFFFFll) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // it exists, but is not ours to open
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 }  // namespace udra::platform

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +15,9 @@
 #include "platform/FileSystem.h"
 #include "platform/MessagePipe.h"
 #include "platform/NamedMutex.h"
+#include "platform/Process.h"
 #include "platform/SharedMemory.h"
+#include "platform/System.h"
 
 namespace udra::platform {
 namespace {
@@ -126,6 +129,24 @@ TEST(PosixRules, NamesThatAreNotPlainAreRefused) {
     EXPECT_EQ(PipeServer::Create(bad), nullptr) << bad;
     EXPECT_EQ(MessagePipe::Connect(bad), nullptr) << bad;
   }
+}
+
+// A process that has ended but was not collected yet is not running: the
+// store clears a killed writer's files by it, and the host ends its games by it.
+TEST(PosixRules, AZombieIsNotARunningProcess) {
+  if (!OnPosix()) GTEST_SKIP() << "POSIX backend only";
+  EXPECT_TRUE(ProcessRunning(getpid()));
+  EXPECT_FALSE(ProcessRunning(0));
+  EXPECT_FALSE(ProcessRunning(-5));
+  EXPECT_FALSE(ProcessRunning(int64_t(1) << 40));
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  for (int i = 0; i < 200 && ProcessRunning(child); ++i) SleepMs(10);
+  EXPECT_FALSE(ProcessRunning(child)) << "ended, not yet collected";
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_FALSE(ProcessRunning(child));
 }
 
 TEST(PosixRules, MutexExistsOnlyWhileHeld) {
