@@ -18,6 +18,7 @@ Bytes Text(size_t size) {
 }
 
 TEST(DecodeEntry, DecodesWithAndWithoutFilter) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   ASSERT_TRUE(StagedCodec().IsLoaded());
   for (int filter : {0, 1}) {
     const Bytes data = Text(100000);
@@ -31,6 +32,7 @@ TEST(DecodeEntry, DecodesWithAndWithoutFilter) {
 }
 
 TEST(DecodeEntry, NullArgumentsChangeNothing) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   const Bytes entry = StoredOf(Text(10));
   char* out = reinterpret_cast<char*>(1);
   int32_t size = 77;
@@ -43,6 +45,7 @@ TEST(DecodeEntry, NullArgumentsChangeNothing) {
 }
 
 TEST(DecodeEntry, BadFramesFail) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   const Bytes data = Text(1000);
   const Bytes entry = StoredOf(data);
   Bytes out;
@@ -54,6 +57,7 @@ TEST(DecodeEntry, BadFramesFail) {
 }
 
 TEST(DecodeEntry, AnnouncedSizeAgainstTheCallersLimit) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   const Bytes data = Text(5000);
   const Bytes entry = StoredOf(data);
   Bytes out;
@@ -65,6 +69,7 @@ TEST(DecodeEntry, AnnouncedSizeAgainstTheCallersLimit) {
 }
 
 TEST(DecodeEntry, CorruptLzmaStreamFails) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   const Bytes data = Text(20000);
   Bytes stream = Lzma86Of(data);
   stream.resize(stream.size() / 2);  // truncated
@@ -79,6 +84,7 @@ TEST(DecodeEntry, CorruptLzmaStreamFails) {
 }
 
 TEST(DecodeEntry, MissingModuleFails) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   const std::string empty = MakeTempFolder("nomodule");
   const LzmaCodec none = LzmaCodec::Bind(empty);
   EXPECT_FALSE(none.IsLoaded());
@@ -102,6 +108,7 @@ int FakeDecode(unsigned char*, size_t* destLen, const unsigned char*, size_t*) {
 }
 
 TEST(DecodeEntry, OversizeAnnouncementFailsBeforeDecoding) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   LzmaCodec fake;
   fake.getUnpackSize = &FakeUnpackSize;
   fake.decode = &FakeDecode;
@@ -127,6 +134,7 @@ TEST(DecodeEntry, OversizeAnnouncementFailsBeforeDecoding) {
 }
 
 TEST(DecodeEntry, ProcessCodecWithoutModuleBesideTheExecutable) {
+  UDRA_SKIP_WITHOUT_STAGED_CODEC();
   // The test executable has no LZMA.DLL beside it: binding fails once, and
   // decoding fails cleanly.
   const LzmaCodec& codec = GetLzmaCodec();

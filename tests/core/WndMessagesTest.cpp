@@ -8,6 +8,7 @@
 #include "platform/Sync.h"
 #include "platform/System.h"
 #include "platform/Window.h"
+#include "support/OsSupport.h"
 #include "support/TempDir.h"
 
 namespace udra {
@@ -15,12 +16,15 @@ namespace {
 
 class WndMessagesTest : public ::testing::Test {
  protected:
-  static intptr_t Record(platform::WindowHandle, uint32_t message, uintptr_t wParam, intptr_t) {
+  // Records what the library posts to the game; the system's own messages
+  // (window creation on Windows) get their default handling.
+  static intptr_t Record(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message < platform::kWmUser) return platform::DefaultWindowProc(window, message, wParam, lParam);
     received.push_back({message, wParam});
     return 0;
   }
   void SetUp() override {
-    setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    test::SetEnv("XDG_CONFIG_HOME", home.path());
     received.clear();
     ASSERT_TRUE(platform::RegisterWindowClass("WndMessagesTestGame", &Record));
     game = platform::CreateMessageWindow("WndMessagesTestGame");

@@ -10,6 +10,7 @@
 
 #include "hostlink/HostlinkTestSupport.h"
 #include "platform/Window.h"
+#include "support/OsSupport.h"
 
 namespace udra {
 namespace {
@@ -225,6 +226,9 @@ struct Relaunch {
 };
 
 TEST(UDRAClientRecovery, ARecordPendingWhenTheHostDiesIsWrittenToTheNewHost) {
+  if (test::kOnWindows)
+    GTEST_SKIP() << "under Wine a pipe write still pending when the server end closes does not fail, so the "
+                    "recovery this test waits for never starts (open, issue 16)";
   Relaunch hosts(UniqueKey("HLCRASH"));
   FakeListener listener;
   listener.restart = [&] { return hosts.Restart(); };
@@ -257,6 +261,9 @@ TEST(UDRAClientRecovery, ARecordPendingWhenTheHostDiesIsWrittenToTheNewHost) {
 }
 
 TEST(UDRAClientRecovery, AWriteFailureRecoversOnceAndTheOldReadIsNotTakenForASecondCrash) {
+  if (test::kOnWindows)
+    GTEST_SKIP() << "under Wine a pipe write still pending when the server end closes does not fail, so the "
+                    "recovery this test waits for never starts (open, issue 16)";
   Relaunch hosts(UniqueKey("HLSTALE"));
   FakeListener listener;
   listener.restart = [&] { return hosts.Restart(); };
