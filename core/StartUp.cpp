@@ -263,7 +263,10 @@ bool ResourceManager::Uninitialize() {
   m_connectPending = false;
   m_up = false;
   m_udraClient.Stop();
-  if (m_launchThread) m_launchThread->Wait(UINT32_MAX);
+  if (m_launchThread) {
+    m_launchThread->Wait(UINT32_MAX);
+    m_launchThread.reset();  // joined: nothing of the start outlives the shut-down
+  }
   {
     Guard guard(m_lock);
     m_sharedSpaces.Close();
