@@ -65,14 +65,14 @@ void RangeOf(const std::string& value, int64_t* start, int64_t* total) {
   *start = -1;
   *total = -1;
   if (strncasecmp(value.c_str(), "bytes ", 6) != 0) return;
-  const std::string spec = Trimmed(value.data() + 6, value.size() - 6);
-  const size_t dash = spec.find('-'), slash = spec.find('/');
+  const std::string range = Trimmed(value.data() + 6, value.size() - 6);
+  const size_t dash = range.find('-'), slash = range.find('/');
   if (dash == std::string::npos || slash == std::string::npos || slash < dash) return;
-  const int64_t first = DecimalOf(spec.substr(0, dash));
-  const int64_t last = DecimalOf(spec.substr(dash + 1, slash - dash - 1));
+  const int64_t first = DecimalOf(range.substr(0, dash));
+  const int64_t last = DecimalOf(range.substr(dash + 1, slash - dash - 1));
   if (first < 0 || last < first) return;
   *start = first;
-  *total = DecimalOf(spec.substr(slash + 1));
+  *total = DecimalOf(range.substr(slash + 1));
 }
 
 }  // namespace
