@@ -2,6 +2,17 @@
 # Installs what building and testing need on Debian 12 (run as root or with sudo).
 set -euo pipefail
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+# A mirror caught mid-sync fails one index now and then; apt keeps the
+# indexes it has, and the install below fails only if a package is missing.
+update() {
+  local try
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && return 0
+    echo "apt-get update failed (try $try of 3)" >&2
+    sleep 5
+  done
+  echo "going on with the package indexes apt has" >&2
+}
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -13,15 +24,26 @@ packages=(
 # 32-bit Wine comes from the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -qq
+  update
 fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  update
+  install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends)
+  if ! $SUDO "${install[@]}" "${missing[@]}"; then
+    # A 32-bit library must have the very version of its 64-bit twin. When
+    # the security archive's i386 index could not be read, the twins exist in
+    # the same version only in the main archive: prefer it for this install.
+    echo "retrying with the main archive preferred over the security archive" >&2
+    pin=$(mktemp)
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$pin"
+    chmod 644 "$pin"
+    $SUDO "${install[@]}" -o Dir::Etc::Preferences="$pin" "${missing[@]}"
+    rm -f "$pin"
+  fi
 fi
 # Wine takes its ANSI code page (936, GBK) and the encoding of file names on
 # disk (UTF-8) from the locale the Windows tests run in.
