@@ -48,6 +48,68 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // Creates or replaces a file with `size` bytes.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 
+// What went wrong with a file operation, as far as its callers tell cases apart.
+enum class FileError {
+  kNone,
+  kNotFound,     // the file or a folder of its path does not exist
+  kExists,       // the name is taken
+  kDiskFull,     // no space left (or the user's quota is used up)
+  kCrossDevice,  // a move between two file systems (volumes)
+  kEnd,          // a read reached the end of the file first
+  kOther,
+};
+
+// Size of the regular file `path`, -1 when it is none or cannot be read.
+int64_t RegularFileSize(const std::string& path);
+
+// Creates `path` and every missing parent for the user only (POSIX: mode
+// 0700; Windows: the folder's inherited access rules); true when it is a
+// folder afterwards. An existing folder is left as it is.
+bool MakePrivateDirectories(const std::string& path);
+
+// Bytes an unprivileged process may still write on the volume that holds
+// `path` or, while it does not exist, its nearest existing parent; -1 when
+// that cannot be told.
+int64_t FreeDiskBytes(const std::string& path);
+
+struct FolderEntry {
+  std::string name;
+  bool regular = false;  // a regular file (links are not followed)
+  uint64_t size = 0;     // its size; 0 for anything else
+};
+// The entries of `folder` without "." and ".."; kNotFound when it does not exist.
+FileError ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// Removes the file `path`; true when no file of that name is left.
+bool RemoveFileIfPresent(const std::string& path);
+
+// Renames `from` to `to`, replacing a file there, and makes the new name last
+// on disk as far as the system offers (Windows: MOVEFILE_WRITE_THROUGH).
+// kCrossDevice when the two are on different file systems: nothing moved.
+FileError RenameFile(const std::string& from, const std::string& to);
+
+// Gives `from` the name `to` unless a file already has it (kExists; then
+// `from` stays). Of two processes racing for one name exactly one succeeds,
+// except on POSIX file systems without hard links, where the check and the
+// rename are two steps.
+FileError RenameNoReplace(const std::string& from, const std::string& to);
+
+// What tells two files apart on one machine (device and file number); a
+// file replaced under its name gets another identity.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity& o) const { return volume == o.volume && index == o.index; }
+  bool operator!=(const FileIdentity& o) const { return !(*this == o); }
+};
+bool IdentityOf(const std::string& path, FileIdentity& identity);
+
+// The UTF-8 form of a path for libraries that take UTF-8 file names
+// (SQLite): on Windows the ANSI path converted, elsewhere the bytes as they
+// are, since those file systems take names as bytes. Empty when a Windows
+// path cannot be converted.
+std::string PathForUtf8Api(const std::string& path);
+
 enum class CreateResult { kCreated, kExists, kFailed };
 
 // A file kept open for appending lines (the log file), shared for reading

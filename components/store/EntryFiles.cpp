@@ -1,31 +1,24 @@
-// This companion exists only on POSIX systems, so it uses POSIX directly.
 #include "components/store/EntryFiles.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "components/store/PosixFile.h"
 #include "platform/Process.h"
+#include "platform/System.h"
 
 namespace udra::store {
 
 namespace {
 
-constexpr size_t kMaxTokenLength = 64;
-constexpr size_t kCopyChunk = 1 << 20;
+using platform::FileError;
+using platform::RandomAccessFile;
 
-ZavErrorCode CodeOfErrno(int error) {
-  return error == ENOSPC || error == EDQUOT ? kZavErrDiskFull : kZavErrIo;
-}
+constexpr size_t kMaxTokenLength = 64;
+
+ZavErrorCode CodeOf(FileError error) { return error == FileError::kDiskFull ? kZavErrDiskFull : kZavErrIo; }
 
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
@@ -36,45 +29,15 @@ long MakerOf(const std::string& token) {
   return end != nullptr && *end == '-' && pid > 0 ? pid : 0;
 }
 
-// Copies with the kernel where it can, through a buffer where it cannot.
-bool CopyBytes(int from, int to, uint32_t size) {
-  loff_t in = 0;
-  uint32_t done = 0;
-  while (done < size) {
-    ssize_t n = copy_file_range(from, &in, to, nullptr, size - done, 0);
-    if (n > 0) {
-      done += static_cast<uint32_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) {
-      errno = 0;  // the source is shorter than it was
-      return false;
-    }
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
-    break;  // no kernel copy between these files: go on by hand
-  }
-  std::vector<char> buffer(size - done < kCopyChunk ? size - done : kCopyChunk);
-  while (done < size) {
-    const size_t n = size - done < buffer.size() ? size - done : buffer.size();
-    if (!ReadFullyAt(from, buffer.data(), n, static_cast<off_t>(done)) || !WriteFully(to, buffer.data(), n)) {
-      return false;
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string EntryFiles::NewToken() {
   static std::atomic<unsigned> counter{0};
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
   char token[kMaxTokenLength];
-  snprintf(token, sizeof token, "%ld-%llx-%x", static_cast<long>(getpid()),
-           static_cast<unsigned long long>(now.tv_sec) * 1000000000ull + static_cast<unsigned long long>(now.tv_nsec),
-           counter.fetch_add(1));
+  snprintf(token, sizeof token, "%ld-%llx-%x", static_cast<long>(platform::CurrentProcessId()),
+           static_cast<unsigned long long>(now.count()), counter.fetch_add(1));
   return token;
 }
 
@@ -96,98 +59,97 @@ bool EntryFiles::IsToken(const std::string& token) {
 
 ZavErrorCode EntryFiles::WriteNew(const std::string& token, const void* data, uint32_t size) const {
   const std::string path = PathOf(token);
-  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
-  if (fd.get() < 0) return CodeOfErrno(errno);
-  if (WriteFully(fd.get(), data, size) && fdatasync(fd.get()) == 0) return kZavOk;
-  const int error = errno;
-  unlink(path.c_str());
-  return CodeOfErrno(error);
+  RandomAccessFile file;
+  FileError error = file.Open(path, RandomAccessFile::Mode::kCreateNew);
+  if (error != FileError::kNone) return CodeOf(error);
+  error = file.Write(data, size);
+  if (error == FileError::kNone) error = file.Sync();
+  if (error == FileError::kNone) return kZavOk;
+  file.Close();
+  platform::RemoveFileIfPresent(path);
+  return CodeOf(error);
 }
 
-ZavErrorCode EntryFiles::CopyNew(const std::string& token, int sourceFd, uint32_t size) const {
+ZavErrorCode EntryFiles::CopyNew(const std::string& token, const RandomAccessFile& source, uint32_t size) const {
   const std::string path = PathOf(token);
-  FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
-  if (fd.get() < 0) return CodeOfErrno(errno);
-  if (CopyBytes(sourceFd, fd.get(), size) && fdatasync(fd.get()) == 0) return kZavOk;
-  const int error = errno;
-  unlink(path.c_str());
-  return CodeOfErrno(error);
+  RandomAccessFile file;
+  FileError error = file.Open(path, RandomAccessFile::Mode::kCreateNew);
+  if (error != FileError::kNone) return CodeOf(error);
+  error = file.AppendFrom(source, size);
+  if (error == FileError::kNone) error = file.Sync();
+  if (error == FileError::kNone) return kZavOk;
+  file.Close();
+  platform::RemoveFileIfPresent(path);
+  return CodeOf(error);
 }
 
-ZavErrorCode EntryFiles::MoveNew(const std::string& token, const std::string& source, int sourceFd, uint32_t size,
-                                 bool& moved) const {
+ZavErrorCode EntryFiles::MoveNew(const std::string& token, const std::string& sourcePath, RandomAccessFile& source,
+                                 uint32_t size, bool& moved) const {
   moved = false;
   // The bytes reach the disk before any row can name them.
-  if (fdatasync(sourceFd) != 0) return CodeOfErrno(errno);
-  if (rename(source.c_str(), PathOf(token).c_str()) == 0) {
+  FileError error = source.Sync();
+  if (error != FileError::kNone) return CodeOf(error);
+  error = platform::RenameFile(sourcePath, PathOf(token));
+  if (error == FileError::kNone) {
     moved = true;
     return kZavOk;
   }
-  return errno == EXDEV ? CopyNew(token, sourceFd, size) : CodeOfErrno(errno);
+  return error == FileError::kCrossDevice ? CopyNew(token, source, size) : CodeOf(error);
 }
 
 bool EntryFiles::MoveBack(const std::string& token, const std::string& source) const {
-  return rename(PathOf(token).c_str(), source.c_str()) == 0;
+  return platform::RenameFile(PathOf(token), source) == FileError::kNone;
 }
 
 bool EntryFiles::Holds(const std::string& token, uint32_t size) const {
-  struct stat st;
-  return stat(PathOf(token).c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == size;
+  return platform::RegularFileSize(PathOf(token)) == static_cast<int64_t>(size);
 }
 
 ZavErrorCode EntryFiles::Read(const std::string& token, uint32_t size, uint32_t offset, void* buffer,
                               uint32_t count) const {
-  FileDescriptor fd(open(PathOf(token).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return errno == ENOENT ? kZavErrChanged : kZavErrIo;
-  struct stat st;
-  if (fstat(fd.get(), &st) != 0) return kZavErrIo;
-  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) return kZavErrChanged;
+  RandomAccessFile file;
+  const FileError opened = file.Open(PathOf(token), RandomAccessFile::Mode::kRead);
+  if (opened != FileError::kNone) return opened == FileError::kNotFound ? kZavErrChanged : kZavErrIo;
+  bool regular = false;
+  uint64_t actual = 0;
+  if (!file.Describe(regular, actual)) return kZavErrIo;
+  if (!regular || actual != size) return kZavErrChanged;
   if (static_cast<uint64_t>(offset) + count > size) return kZavErrArgument;
-  if (ReadFullyAt(fd.get(), buffer, count, offset)) return kZavOk;
-  return errno == 0 ? kZavErrChanged : kZavErrIo;
+  const FileError error = file.ReadAt(buffer, count, offset);
+  if (error == FileError::kNone) return kZavOk;
+  return error == FileError::kEnd ? kZavErrChanged : kZavErrIo;
 }
 
-void EntryFiles::Remove(const std::string& token) const { unlink(PathOf(token).c_str()); }
+void EntryFiles::Remove(const std::string& token) const { platform::RemoveFileIfPresent(PathOf(token)); }
 
 void EntryFiles::RemoveAbandoned(const std::function<bool(const std::string& token)>& isReferenced) const {
-  DIR* dir = opendir(folder_.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> candidates;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (!IsToken(name)) continue;
-    const long maker = MakerOf(name);
-    if (maker == static_cast<long>(getpid()) || platform::ProcessRunning(maker)) continue;
-    candidates.push_back(std::move(name));
-  }
-  closedir(dir);
-  for (const std::string& token : candidates) {
-    if (!isReferenced(token)) Remove(token);
+  std::vector<platform::FolderEntry> entries;
+  if (platform::ListFolder(folder_, entries) != FileError::kNone) return;
+  const long self = static_cast<long>(platform::CurrentProcessId());
+  for (const platform::FolderEntry& e : entries) {
+    if (!IsToken(e.name)) continue;
+    const long maker = MakerOf(e.name);
+    if (maker == self || platform::ProcessRunning(maker)) continue;
+    if (!isReferenced(e.name)) Remove(e.name);
   }
 }
 
 bool EntryFiles::RemoveAll() const {
-  DIR* dir = opendir(folder_.c_str());
-  if (dir == nullptr) return errno == ENOENT;
+  std::vector<platform::FolderEntry> entries;
+  const FileError error = platform::ListFolder(folder_, entries);
+  if (error != FileError::kNone) return error == FileError::kNotFound;
   bool ok = true;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    if (unlink(PathOf(name).c_str()) != 0 && errno != ENOENT) ok = false;
+  for (const platform::FolderEntry& e : entries) {
+    if (!platform::RemoveFileIfPresent(PathOf(e.name))) ok = false;
   }
-  closedir(dir);
   return ok;
 }
 
 int64_t EntryFiles::TotalSize() const {
-  DIR* dir = opendir(folder_.c_str());
-  if (dir == nullptr) return 0;
+  std::vector<platform::FolderEntry> entries;
+  if (platform::ListFolder(folder_, entries) != FileError::kNone) return 0;
   int64_t total = 0;
-  while (dirent* e = readdir(dir)) {
-    struct stat st;
-    if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) total += st.st_size;
-  }
-  closedir(dir);
+  for (const platform::FolderEntry& e : entries) total += static_cast<int64_t>(e.size);
   return total;
 }
 

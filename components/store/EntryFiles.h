@@ -20,6 +20,8 @@
 #include <string>
 
 #include "core/IZav.h"
+#include "platform/FileSystem.h"
+#include "platform/RandomAccessFile.h"
 
 namespace udra::store {
 
@@ -39,13 +41,13 @@ class EntryFiles {
   // disk, and returns kZavOk or the store's code of the failure (a file begun
   // is removed again).
   ZavErrorCode WriteNew(const std::string& token, const void* data, uint32_t size) const;
-  // Copies `size` bytes from the start of the open file `sourceFd`.
-  ZavErrorCode CopyNew(const std::string& token, int sourceFd, uint32_t size) const;
-  // Moves the file `source` (open as `sourceFd`, `size` bytes) into the
-  // folder; on another file system it is copied and `source` stays.
+  // Copies `size` bytes from the start of the open file `source`.
+  ZavErrorCode CopyNew(const std::string& token, const platform::RandomAccessFile& source, uint32_t size) const;
+  // Moves the file `sourcePath` (open as `source`, `size` bytes) into the
+  // folder; on another file system it is copied and `sourcePath` stays.
   // `moved` tells which happened.
-  ZavErrorCode MoveNew(const std::string& token, const std::string& source, int sourceFd, uint32_t size,
-                       bool& moved) const;
+  ZavErrorCode MoveNew(const std::string& token, const std::string& sourcePath, platform::RandomAccessFile& source,
+                       uint32_t size, bool& moved) const;
   // Gives a moved file back its old name (after a failed commit).
   bool MoveBack(const std::string& token, const std::string& source) const;
 
@@ -67,7 +69,7 @@ class EntryFiles {
   int64_t TotalSize() const;
 
  private:
-  std::string PathOf(const std::string& token) const { return folder_ + "/" + token; }
+  std::string PathOf(const std::string& token) const { return folder_ + platform::PathSeparator() + token; }
 
   std::string folder_;
 };

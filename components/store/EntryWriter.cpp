@@ -1,18 +1,13 @@
-// This companion exists only on POSIX systems, so it reads files with POSIX.
 #include "components/store/EntryWriter.h"
-
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <initializer_list>
 #include <limits>
 #include <utility>
 
-#include "components/store/PosixFile.h"
 #include "components/store/StoreFiles.h"
 #include "components/store/StoreSchema.h"
+#include "platform/FileSystem.h"
+#include "platform/RandomAccessFile.h"
 
 namespace udra::store {
 
@@ -51,7 +46,7 @@ std::string DigestOf(const char* digest) {
 }  // namespace
 
 struct EntryWriter::Source {
-  FileDescriptor fd;
+  platform::RandomAccessFile file;
   uint32_t size = 0;
 };
 
@@ -230,20 +225,20 @@ bool EntryWriter::OpenSource(const char* name, const char* filePath, Source& sou
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  source.fd.Reset(open(filePath, O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  if (source.fd.get() < 0 || fstat(source.fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
+  bool regular = false;
+  uint64_t size = 0;
+  if (source.file.Open(filePath, platform::RandomAccessFile::Mode::kRead) != platform::FileError::kNone ||
+      !source.file.Describe(regular, size) || !regular || size > kMaxEntrySize) {
     errors_.Fail(kZavErrArgument);
     return false;
   }
-  source.size = static_cast<uint32_t>(st.st_size);
+  source.size = static_cast<uint32_t>(size);
   return true;
 }
 
 bool EntryWriter::ReadSmallSource(Source& source, std::vector<char>& bytes) {
   bytes.resize(source.size);
-  if (ReadFully(source.fd.get(), bytes.data(), bytes.size())) return true;
+  if (source.file.ReadAt(bytes.data(), bytes.size(), 0) == platform::FileError::kNone) return true;
   errors_.Fail(kZavErrIo);  // the file shrank or could not be read
   return false;
 }
@@ -269,8 +264,8 @@ bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver,
     pending[0].data = bytes.data();
   } else {
     const std::string token = EntryFiles::NewToken();
-    ZavErrorCode code = takeOver ? files_.MoveNew(token, filePath, source.fd.get(), source.size, moved)
-                                 : files_.CopyNew(token, source.fd.get(), source.size);
+    ZavErrorCode code = takeOver ? files_.MoveNew(token, filePath, source.file, source.size, moved)
+                                 : files_.CopyNew(token, source.file, source.size);
     if (code != kZavOk) {
       errors_.Fail(code);
       return false;
@@ -281,7 +276,7 @@ bool EntryWriter::PutFile(const char* name, const char* filePath, bool takeOver,
     if (!moved || !files_.MoveBack(pending[0].token, filePath)) Discard(pending);
     return false;
   }
-  if (takeOver && !moved) unlink(filePath);  // stored from a copy: the caller's file goes now
+  if (takeOver && !moved) platform::RemoveFileIfPresent(filePath);  // stored from a copy: the caller's file goes now
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "components/store/SqliteDb.h"
 
+#include "platform/FileSystem.h"
+
 namespace udra::store {
 
 Statement::~Statement() { Finalize(); }
@@ -53,7 +55,10 @@ Database::~Database() { Close(); }
 
 int Database::Open(const std::string& path, int flags) {
   Close();
-  int rc = sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  // SQLite takes UTF-8 names; the store's paths are in the system's encoding.
+  const std::string name = platform::PathForUtf8Api(path);
+  if (name.empty()) return SQLITE_CANTOPEN;
+  int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     Close();  // sqlite3_open_v2 may hand out a connection even on failure
     return rc;

@@ -1,89 +1,51 @@
-// This companion exists only on POSIX systems, so it uses POSIX directly.
 #include "components/store/StoreFiles.h"
 
-#include "components/store/EntryFiles.h"
-#include "components/store/PosixFile.h"
-#include "platform/Process.h"
-
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "components/store/EntryFiles.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/RandomAccessFile.h"
+#include "platform/System.h"
 
 namespace udra::store {
 
 namespace {
 
-bool RemoveIfPresent(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+using platform::FileError;
 
 int64_t FileSize(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  return static_cast<int64_t>(st.st_size);
+  const int64_t size = platform::RegularFileSize(path);
+  return size < 0 ? 0 : size;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + platform::PathSeparator() + name;
 }
 
 std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ParentOf(const std::string& path) {
-  size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return "/";
-  size_t slash = path.find_last_of('/', end);
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  size_t at = path.size();
+  while (at > 0 && !platform::IsPathSeparator(path[at - 1])) --at;
+  return path.substr(at);
 }
 
 }  // namespace
 
 StorePaths::StorePaths(const std::string& f)
     : folder(f),
-      database(f + "/ZAV.db"),
+      database(Join(f, "ZAV.db")),
       wal(database + "-wal"),
       shm(database + "-shm"),
-      files(f + "/ZAV.files"),
-      damagedMarker(f + "/ZAV.damaged") {}
+      files(Join(f, "ZAV.files")),
+      damagedMarker(Join(f, "ZAV.damaged")) {}
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool IsRegularFile(const std::string& path) { return platform::RegularFileSize(path) >= 0; }
 
-bool MakeFolders(const std::string& folder) {
-  struct stat st;
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  std::string parent = ParentOf(folder);
-  if (parent != folder && !MakeFolders(parent)) return false;
-  if (mkdir(folder.c_str(), kPrivateFolderMode) == 0 || errno == EEXIST) {
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  }
-  return false;
-}
+bool MakeFolders(const std::string& folder) { return platform::MakePrivateDirectories(folder); }
 
-int64_t FreeBytesAt(const std::string& path) {
-  std::string probe = path.empty() ? "." : path;
-  // Bounded walk towards the root: a path has fewer components than bytes.
-  for (size_t guard = 0; guard <= path.size() + 1; ++guard) {
-    struct statvfs vfs;
-    if (statvfs(probe.c_str(), &vfs) == 0) {
-      return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
-    }
-    if (errno != ENOENT && errno != ENOTDIR) return -1;
-    std::string parent = ParentOf(probe);
-    if (parent == probe) return -1;
-    probe = parent;
-  }
-  return -1;
-}
+int64_t FreeBytesAt(const std::string& path) { return platform::FreeDiskBytes(path); }
 
 int64_t StoreFilesSize(const StorePaths& paths) {
   EntryFiles files;
@@ -92,13 +54,14 @@ int64_t StoreFilesSize(const StorePaths& paths) {
 }
 
 bool RemoveStoreFiles(const StorePaths& paths) {
-  bool ok = RemoveIfPresent(paths.wal);
-  ok = RemoveIfPresent(paths.shm) && ok;
-  ok = RemoveIfPresent(paths.database) && ok;
+  using platform::RemoveFileIfPresent;
+  bool ok = RemoveFileIfPresent(paths.wal);
+  ok = RemoveFileIfPresent(paths.shm) && ok;
+  ok = RemoveFileIfPresent(paths.database) && ok;
   EntryFiles files;
   files.SetFolder(paths.files);
   ok = files.RemoveAll() && ok;
-  ok = RemoveIfPresent(paths.damagedMarker) && ok;
+  ok = RemoveFileIfPresent(paths.damagedMarker) && ok;
   return ok;
 }
 
@@ -108,50 +71,46 @@ constexpr char kTemporaryMark[] = ".new-";
 
 std::string TemporaryDatabasePath(const StorePaths& paths) {
   static std::atomic<unsigned> counter{0};
-  return paths.database + kTemporaryMark + std::to_string(static_cast<long>(getpid())) + "-" +
+  return paths.database + kTemporaryMark + std::to_string(static_cast<long>(platform::CurrentProcessId())) + "-" +
          std::to_string(counter.fetch_add(1));
 }
 
 bool CreatePrivateFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  platform::RandomAccessFile file;
+  return file.Open(path, platform::RandomAccessFile::Mode::kCreateNew) == FileError::kNone;
 }
 
 void RemoveAbandonedTemporaries(const StorePaths& paths) {
   const std::string prefix = FileNameOf(paths.database) + kTemporaryMark;
-  DIR* dir = opendir(paths.folder.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> abandoned;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+  std::vector<platform::FolderEntry> entries;
+  if (platform::ListFolder(paths.folder, entries) != FileError::kNone) return;
+  const long self = static_cast<long>(platform::CurrentProcessId());
+  for (const platform::FolderEntry& e : entries) {
+    if (e.name.compare(0, prefix.size(), prefix) != 0) continue;
     char* end = nullptr;
-    long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-    if (pid <= 0 || pid == static_cast<long>(getpid()) || *end != '-') continue;
+    long pid = std::strtol(e.name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || pid == self || *end != '-') continue;
     if (platform::ProcessRunning(pid)) continue;
-    abandoned.push_back(paths.folder + "/" + name);
+    platform::RemoveFileIfPresent(Join(paths.folder, e.name));
   }
-  closedir(dir);
-  for (const std::string& path : abandoned) unlink(path.c_str());
 }
 
 void RemoveDatabaseFiles(const std::string& database) {
-  RemoveIfPresent(database + "-wal");
-  RemoveIfPresent(database + "-shm");
-  RemoveIfPresent(database + "-journal");
-  RemoveIfPresent(database);
+  using platform::RemoveFileIfPresent;
+  RemoveFileIfPresent(database + "-wal");
+  RemoveFileIfPresent(database + "-shm");
+  RemoveFileIfPresent(database + "-journal");
+  RemoveFileIfPresent(database);
 }
 
 void DatabaseIdentity::Remember(const std::string& folder, const std::string& database) {
-  struct stat st;
+  platform::FileIdentity identity;
   std::lock_guard<std::mutex> lock(mutex_);
   folder_ = folder;
   database_ = database;
-  if (stat(database.c_str(), &st) == 0) {
-    device_ = static_cast<uint64_t>(st.st_dev);
-    inode_ = static_cast<uint64_t>(st.st_ino);
+  if (platform::IdentityOf(database, identity)) {
+    device_ = identity.volume;
+    inode_ = identity.index;
   } else {
     database_.clear();
   }
@@ -166,29 +125,22 @@ void DatabaseIdentity::Forget() {
 bool DatabaseIdentity::Replaced(std::string& folder) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (database_.empty()) return false;
-  struct stat st;
-  if (stat(database_.c_str(), &st) != 0) return false;
-  if (static_cast<uint64_t>(st.st_dev) == device_ && static_cast<uint64_t>(st.st_ino) == inode_) return false;
+  platform::FileIdentity identity;
+  if (!platform::IdentityOf(database_, identity)) return false;
+  if (identity.volume == device_ && identity.index == inode_) return false;
   folder = folder_;
   return true;
 }
 
 PublishResult PublishDatabase(const std::string& temporary, const std::string& database) {
-  // link() never replaces an existing name, so a store that another process
-  // published meanwhile is kept rather than pulled from under its users.
+  // The name is never taken from a store that another process published
+  // meanwhile: that one is kept rather than pulled from under its users.
   PublishResult result = PublishResult::kFailed;
-  if (link(temporary.c_str(), database.c_str()) == 0) {
+  const FileError error = platform::RenameNoReplace(temporary, database);
+  if (error == FileError::kNone) {
     result = PublishResult::kPublished;
-  } else if (errno == EEXIST) {
+  } else if (error == FileError::kExists) {
     result = PublishResult::kAlreadyThere;
-  } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
-    // File systems without hard links: fall back to a plain rename, checking
-    // first (not atomically) for a database published meanwhile.
-    if (IsRegularFile(database)) {
-      result = PublishResult::kAlreadyThere;
-    } else if (rename(temporary.c_str(), database.c_str()) == 0) {
-      return PublishResult::kPublished;
-    }
   }
   RemoveDatabaseFiles(temporary);
   return result;

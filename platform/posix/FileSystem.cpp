@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/posix/FileErrors.h"
 
 namespace udra::platform {
 
@@ -148,6 +151,104 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
   }
   return close(fd) == 0 && ok;
 }
+
+int64_t RegularFileSize(const std::string& path) {
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return int64_t(st.st_size);
+}
+
+// The folder that holds `path`: "/" for the root and its children, "." for a
+// bare name.
+static std::string ParentOf(const std::string& path) {
+  const size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  const size_t slash = path.find_last_of('/', end);
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool MakePrivateDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  // Bounded: each round goes one component towards the root.
+  std::vector<std::string> missing;
+  std::string at = path;
+  struct stat st;
+  while (stat(at.c_str(), &st) != 0) {
+    if (errno != ENOENT) return false;
+    missing.push_back(at);
+    const std::string parent = ParentOf(at);
+    if (parent == at) return false;
+    at = parent;
+  }
+  if (!S_ISDIR(st.st_mode)) return false;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return IsDirectory(path);
+}
+
+int64_t FreeDiskBytes(const std::string& path) {
+  std::string probe = path.empty() ? "." : path;
+  for (size_t guard = 0; guard <= path.size() + 1; ++guard) {
+    struct statvfs vfs;
+    if (statvfs(probe.c_str(), &vfs) == 0) return int64_t(vfs.f_bavail) * int64_t(vfs.f_frsize);
+    if (errno != ENOENT && errno != ENOTDIR) return -1;
+    const std::string parent = ParentOf(probe);
+    if (parent == probe) return -1;
+    probe = parent;
+  }
+  return -1;
+}
+
+FileError ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return FileErrorOf(errno);
+  while (const dirent* e = readdir(dir)) {
+    FolderEntry entry;
+    entry.name = e->d_name;
+    if (entry.name == "." || entry.name == "..") continue;
+    struct stat st;
+    if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      entry.regular = true;
+      entry.size = uint64_t(st.st_size);
+    }
+    entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return FileError::kNone;
+}
+
+bool RemoveFileIfPresent(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+FileError RenameFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0 ? FileError::kNone : FileErrorOf(errno);
+}
+
+FileError RenameNoReplace(const std::string& from, const std::string& to) {
+  // link() never replaces an existing name.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return FileError::kNone;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return FileErrorOf(errno);
+  // A file system without hard links: check, then rename (two steps).
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) return FileError::kExists;
+  return RenameFile(from, to);
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& identity) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  identity.volume = uint64_t(st.st_dev);
+  identity.index = uint64_t(st.st_ino);
+  return true;
+}
+
+std::string PathForUtf8Api(const std::string& path) { return path; }
 
 AppendFile::~AppendFile() { Close(); }
 

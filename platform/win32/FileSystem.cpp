@@ -2,6 +2,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
+#include "platform/CodePage.h"
+#include "platform/win32/FileErrors.h"
+
 namespace udra::platform {
 
 char PathSeparator() { return '\\'; }
@@ -105,6 +110,135 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
   CloseHandle(file);
   return ok;
 }
+
+int64_t RegularFileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsRegularFile(path)) {
+    return -1;
+  }
+  return int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// The folder that holds `path`, or `path` itself for a root ("C:\", "\")
+// and "." for a bare name. ANSI paths are walked with their double-byte
+// characters in mind: a trail byte may equal '\'.
+static std::string ParentOf(const std::string& path) {
+  std::vector<size_t> separators;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsAnsiLeadByte(static_cast<unsigned char>(path[i]))) {
+      ++i;
+    } else if (IsPathSeparator(path[i])) {
+      separators.push_back(i);
+    }
+  }
+  // Without its trailing separators.
+  size_t end = path.size();
+  while (!separators.empty() && separators.back() + 1 == end) {
+    end = separators.back();
+    separators.pop_back();
+  }
+  if (end == 0 || (end == 2 && path[1] == ':')) return path;  // a root
+  if (separators.empty()) return ".";
+  size_t cut = separators.back();
+  separators.pop_back();
+  while (!separators.empty() && separators.back() + 1 == cut) {
+    cut = separators.back();
+    separators.pop_back();
+  }
+  if (cut == 0) return path.substr(0, 1);                   // "\name"
+  if (cut == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\name"
+  return path.substr(0, cut);
+}
+
+bool MakePrivateDirectories(const std::string& path) {
+  if (path.empty() || path.find_first_of("<>\"|*?") != std::string::npos) return false;
+  std::vector<std::string> missing;
+  std::string at = path;
+  for (size_t guard = 0; guard <= path.size() && !FileExists(at); ++guard) {
+    missing.push_back(at);
+    const std::string parent = ParentOf(at);
+    if (parent == at || parent == ".") break;
+    at = parent;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!CreateDirectoryA(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return IsDirectory(path);
+}
+
+int64_t FreeDiskBytes(const std::string& path) {
+  std::string probe = path.empty() ? "." : path;
+  for (size_t guard = 0; guard <= path.size() + 1; ++guard) {
+    ULARGE_INTEGER available;
+    if (IsDirectory(probe) && GetDiskFreeSpaceExA(probe.c_str(), &available, nullptr, nullptr)) {
+      return available.QuadPart > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(available.QuadPart);
+    }
+    if (IsDirectory(probe)) return -1;  // there, but its volume does not answer
+    const std::string parent = ParentOf(probe);
+    if (parent == probe) return -1;
+    probe = parent;
+  }
+  return -1;
+}
+
+FileError ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return FileError::kNone;  // an empty folder (a drive root)
+    return FileErrorOf(error);
+  }
+  do {
+    FolderEntry entry;
+    entry.name = data.cFileName;
+    if (entry.name == "." || entry.name == "..") continue;
+    const DWORD notRegular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if ((data.dwFileAttributes & notRegular) == 0) {
+      entry.regular = true;
+      entry.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    entries.push_back(std::move(entry));
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return FileError::kNone;
+}
+
+bool RemoveFileIfPresent(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return true;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+FileError RenameFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? FileError::kNone
+             : FileErrorOf(GetLastError());
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name, in one step.
+FileError RenameNoReplace(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? FileError::kNone
+                                                                        : FileErrorOf(GetLastError());
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& identity) {
+  // No access rights are needed to read a file's number.
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+std::string PathForUtf8Api(const std::string& path) { return AnsiToUtf8(path); }
 
 AppendFile::~AppendFile() { Close(); }
 
