@@ -45,7 +45,8 @@ void RemoveOldFiles(const std::string& folder, const std::string& prefix) {
   std::vector<platform::FoundFile> files = platform::FindFiles(folder, prefix, ".log", kMaxMatches);
   if (files.size() <= kOlderFilesKept) return;
   std::sort(files.begin(), files.end(), [](const platform::FoundFile& a, const platform::FoundFile& b) {
-    return a.creationTime > b.creationTime;
+    // Names carry the time they were opened: they order files of one clock tick.
+    return a.creationTime != b.creationTime ? a.creationTime > b.creationTime : a.path > b.path;
   });
   size_t kept = 0;
   for (const platform::FoundFile& found : files) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@
 #include "support/TempDir.h"
 
 namespace udra {
+
+// File times come from a clock that moves in ticks (on Linux 4-10 ms, on
+// Windows about 16 ms): files written this far apart never share a time.
+constexpr std::chrono::milliseconds kAfterAClockTick{25};
 
 // A fake installation folder: the logger is told the library lies in it.
 class LoggerTest : public ::testing::Test {

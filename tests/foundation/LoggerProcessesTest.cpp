@@ -112,10 +112,10 @@ TEST_F(LoggerTest, CleanUpSkipsTheLogAnotherProcessHoldsOpen) {
   ASSERT_TRUE(platform::FileExists(childLog));
 
   for (int i = 0; i < 11; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(kAfterAClockTick);
     dir.Write("Logs/rm.dll2020010" + std::to_string(i) + ".log", "old");
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(kAfterAClockTick);
   { Logger log("L", Module()); }
   // Eight older closed files, the child's and the new one.
   EXPECT_TRUE(platform::FileExists(childLog));
@@ -129,7 +129,7 @@ TEST_F(LoggerTest, CleanUpSkipsTheLogAnotherProcessHoldsOpen) {
   close(ready[1]);
   // Once its process has ended the file is an older one like the rest.
   logfile::ResetForTesting();
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(kAfterAClockTick);
   { Logger log("L", Module()); }
   EXPECT_FALSE(platform::FileExists(childLog));
   EXPECT_EQ(LogFiles().size(), 9u);

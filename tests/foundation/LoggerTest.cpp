@@ -174,7 +174,7 @@ TEST_F(LoggerTest, OpeningKeepsTheEightNewestOlderFiles) {
   ASSERT_TRUE(platform::MakeDirectories(Logs()));
   for (int i = 0; i < 11; ++i) {
     dir.Write("Logs/rm.dll2020010" + std::to_string(i) + ".log", "old");
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(kAfterAClockTick);
   }
   dir.Write("Logs/other.dll20200101.log", "keep");
   Logger log("L", Module());
