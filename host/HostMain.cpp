@@ -2,12 +2,9 @@
 // installation folder, downloads what the game's library asks for into the
 // archive store beside it and answers over the installation's pipe.
 #include <curl/curl.h>
-#include <malloc.h>
 
 #include <atomic>
 #include <chrono>
-#include <cerrno>
-#include <csignal>
 #include <filesystem>
 
 #include "host/DownloadEngine.h"
@@ -19,6 +16,7 @@
 #include "host/StoreLink.h"
 #include "log/Logger.h"
 #include "platform/NamedMutex.h"
+#include "platform/StopSignals.h"
 #include "platform/System.h"
 #include "platform/VersionRecord.h"
 #include "util/Paths.h"
@@ -35,12 +33,10 @@ constexpr uint32_t kClaimIntervalMs = 20;
 // A shared object is refused when something of its name is not this user's
 // own private object: say so, since the cure is to remove it.
 const char* ForeignObjectHint(int error) {
-  return error == EACCES || error == EPERM
+  return udra::platform::IsAccessDenied(error)
              ? "; an object of that name that is not this user's own private one is never used"
              : "";
 }
-
-extern "C" void OnStopSignal(int) { g_stop = true; }
 
 // Partial files nobody asked for again within a week are removed.
 void RemoveStaleParts(const std::string& storeFolder) {
@@ -121,14 +117,11 @@ int RunHost(const std::string& folder, const udra::Logger& log) {
 }  // namespace
 
 int main() {
-  std::signal(SIGTERM, OnStopSignal);
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGPIPE, SIG_IGN);
+  udra::platform::WatchStopRequests(g_stop);
   // Every small download passes through a buffer of its own: keep freed
   // memory for the next ones instead of giving it back and faulting it in
   // again thousands of times a second.
-  mallopt(M_TRIM_THRESHOLD, 64 << 20);
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  udra::platform::KeepFreedMemory(64 << 20);
   std::string folder;
   if (!udra::ModuleFolder(folder)) return 1;
   const udra::Logger log("UDRAHostApp", udra::ModulePath());

@@ -1,10 +1,8 @@
 #include "host/Md5Batch.h"
 
-#include <openssl/evp.h>
-
 #include <cstring>
 
-#include "util/Md5.h"
+#include "host/Md5Stream.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -14,13 +12,7 @@
 namespace udra::host {
 namespace {
 
-void DigestOne(const Md5Input& input, uint8_t digest[16]) {
-  unsigned int length = 0;
-  if (EVP_Digest(input.data, input.size, digest, &length, EVP_md5(), nullptr) == 1 && length == 16) return;
-  Md5 md5;  // libcrypto without MD5 (a restricted build): the portable one
-  md5.Update(input.data, input.size);
-  md5.Final(digest);
-}
+void DigestOne(const Md5Input& input, uint8_t digest[16]) { Md5Stream::Digest(input.data, input.size, digest); }
 
 #ifdef UDRA_MD5_LANES
 

@@ -1,12 +1,14 @@
-// MD5 over a stream of bytes with OpenSSL's libcrypto (several times faster
-// than a portable implementation, which matters at the speed of a local
-// network: every downloaded byte is hashed).
+// MD5 over a stream of bytes, and of one byte range at once. Linux builds
+// take them from OpenSSL's libcrypto (several times faster than a portable
+// implementation, which matters at the speed of a local network: every
+// downloaded byte is hashed); where there is no libcrypto the project's own
+// MD5 serves. The build picks one of the two implementation files.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
-
-typedef struct evp_md_ctx_st EVP_MD_CTX;
 
 namespace udra::host {
 
@@ -23,9 +25,12 @@ class Md5Stream {
   // stream starts over afterwards.
   std::string FinalHex();
 
+  // The 16-byte digest of `size` bytes.
+  static void Digest(const void* data, size_t size, uint8_t digest[16]);
+
  private:
-  EVP_MD_CTX* ctx_;
-  bool ok_ = false;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace udra::host

@@ -1,5 +1,5 @@
 // The sockets libcurl asks the download thread to watch, and a wake-up that
-// any thread can ring, waited for with one poll. Driving libcurl by socket
+// any thread can ring, waited for together. Driving libcurl by socket
 // events (curl_multi_socket_action) spares it polling every running
 // transfer's socket on every turn of the loop, which curl_multi_perform
 // does; the set lives in memory, so following libcurl's changes to it costs
@@ -8,10 +8,11 @@
 #pragma once
 
 #include <curl/curl.h>
-#include <poll.h>
 
-#include <utility>
+#include <memory>
 #include <vector>
+
+#include "platform/SocketWaiter.h"
 
 namespace udra::host {
 
@@ -24,11 +25,10 @@ class SocketWatch {
   };
 
   SocketWatch();
-  ~SocketWatch();
   SocketWatch(const SocketWatch&) = delete;
   SocketWatch& operator=(const SocketWatch&) = delete;
 
-  bool valid() const { return wake_ >= 0; }
+  bool valid() const { return waiter_ != nullptr; }
   // As libcurl's socket callback asks: CURL_POLL_IN, _OUT, _INOUT or _REMOVE.
   void Watch(curl_socket_t fd, int what);
   // Any thread: makes the current or next Wait return.
@@ -38,9 +38,9 @@ class SocketWatch {
   void Wait(int timeoutMs, std::vector<Ready>& ready);
 
  private:
-  int wake_ = -1;
-  std::vector<std::pair<curl_socket_t, short>> watched_;  // socket, poll events
-  std::vector<pollfd> fds_;                               // Wait's, kept for its memory
+  std::unique_ptr<platform::SocketWaiter> waiter_;
+  std::vector<platform::WatchedSocket> watched_;
+  std::vector<platform::ReadySocket> found_;  // Wait's, kept for its memory
 };
 
 }  // namespace udra::host

@@ -1,17 +1,12 @@
 #include "host/Transfer.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
+#include "platform/AppendFile.h"
 #include "util/Paths.h"
 
 namespace udra::host {
@@ -19,14 +14,21 @@ namespace {
 
 constexpr int64_t kWritebackStep = 4 << 20;
 
-// The partial files are the host's own: their folder and the files are open
-// to the installation's user only, whatever the process's umask allows. A
-// folder or file left with wider modes by an earlier host is narrowed.
-void MakePrivateFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
-  struct stat st {};
-  if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) != 0)
-    chmod(folder.c_str(), st.st_mode & 0700);
+// ASCII letters compared without case (header names, schemes, units).
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(const char* text, size_t size, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i)
+    if (i >= size || LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
+  return true;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  return StartsWithNoCase(text.data(), text.size(), prefix);
+}
+
+bool EqualsNoCase(const std::string& text, const char* other) {
+  return text.size() == strlen(other) && StartsWithNoCase(text, other);
 }
 
 // The bytes without the blanks and line end around them.
@@ -64,7 +66,7 @@ int64_t RetryAfterOf(const std::string& value) {
 void RangeOf(const std::string& value, int64_t* start, int64_t* total) {
   *start = -1;
   *total = -1;
-  if (strncasecmp(value.c_str(), "bytes ", 6) != 0) return;
+  if (!StartsWithNoCase(value, "bytes ")) return;
   const std::string range = Trimmed(value.data() + 6, value.size() - 6);
   const size_t dash = range.find('-'), slash = range.find('/');
   if (dash == std::string::npos || slash == std::string::npos || slash < dash) return;
@@ -79,31 +81,25 @@ void RangeOf(const std::string& value, int64_t* start, int64_t* total) {
 
 Transfer::Transfer(DownloadTable& table, uint32_t tableOffset) : table_(table), tableOffset_(tableOffset) {}
 
-Transfer::~Transfer() {
-  if (part_) fclose(part_);
-}
+Transfer::~Transfer() = default;
 
 // A partial file shorter than the expected size is resumed: the request asks
 // for the rest. Anything else starts over.
+// The partial files are the host's own: their folder and the files are open
+// to the installation's user only, whatever the process's umask allows. A
+// folder or file left with wider modes by an earlier host is narrowed.
 bool Transfer::OpenPart() {
-  MakePrivateFolder(ParentFolder(setup_.partPath));
-  const int fd = open(setup_.partPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
+  platform::MakePrivateFolder(ParentFolder(setup_.partPath));
+  part_ = platform::AppendFile::Open(setup_.partPath);
+  if (!part_) return false;
+  const int64_t size = part_->size();
+  if (size > 0 && size < setup_.expectedSize) {
+    resumedFrom_ = size;
+  } else if (size != 0 && !part_->Truncate()) {
+    part_.reset();
     return false;
   }
-  if ((st.st_mode & 077) != 0) fchmod(fd, 0600);
-  if (st.st_size > 0 && static_cast<int64_t>(st.st_size) < setup_.expectedSize) {
-    resumedFrom_ = static_cast<int64_t>(st.st_size);
-  } else if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
-    close(fd);
-    return false;
-  }
-  part_ = fdopen(fd, "ab");
-  if (!part_) close(fd);
-  return part_ != nullptr;
+  return true;
 }
 
 bool Transfer::Setup(CURL* easy, const TransferSetup& setup) {
@@ -147,7 +143,7 @@ bool Transfer::Setup(CURL* easy, const TransferSetup& setup) {
   // to an HTTP/2 server then share one connection as streams (one handshake,
   // one congestion window). Plain http never multiplexes, so nothing waits.
   curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  if (strncasecmp(setup_.url.c_str(), "https:", 6) == 0) curl_easy_setopt(easy_, CURLOPT_PIPEWAIT, 1L);
+  if (StartsWithNoCase(setup_.url, "https:")) curl_easy_setopt(easy_, CURLOPT_PIPEWAIT, 1L);
   if (!setup_.caFile.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, setup_.caFile.c_str());
   if (resumedFrom_ > 0) curl_easy_setopt(easy_, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(resumedFrom_));
   SetMaxRecvSpeed(setup_.maxRecvSpeed);
@@ -165,10 +161,7 @@ void Transfer::SetMaxRecvSpeed(int64_t bytesPerSecond) {
 }
 
 CURL* Transfer::Release() {
-  if (part_) {
-    fclose(part_);
-    part_ = nullptr;
-  }
+  part_.reset();
   CURL* easy = easy_;
   easy_ = nullptr;
   return easy;
@@ -186,7 +179,7 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
 // Every response (a redirect's too) starts with its status line: what was
 // read of an earlier one is forgotten there.
 void Transfer::Header(const char* data, size_t size) {
-  if (size >= 5 && strncasecmp(data, "HTTP/", 5) == 0) {
+  if (StartsWithNoCase(data, size, "HTTP/")) {
     retryAfter_ = -1;
     rangeStart_ = -1;
     rangeTotal_ = -1;
@@ -196,9 +189,9 @@ void Transfer::Header(const char* data, size_t size) {
   if (!colon) return;
   const std::string name = Trimmed(data, static_cast<size_t>(colon - data));
   const std::string value = Trimmed(colon + 1, size - static_cast<size_t>(colon + 1 - data));
-  if (strcasecmp(name.c_str(), "Retry-After") == 0) {
+  if (EqualsNoCase(name, "Retry-After")) {
     retryAfter_ = RetryAfterOf(value);
-  } else if (strcasecmp(name.c_str(), "Content-Range") == 0) {
+  } else if (EqualsNoCase(name, "Content-Range")) {
     RangeOf(value, &rangeStart_, &rangeTotal_);
   }
 }
@@ -206,7 +199,7 @@ void Transfer::Header(const char* data, size_t size) {
 bool Transfer::IsHttp() const {
   const char* scheme = nullptr;
   return curl_easy_getinfo(easy_, CURLINFO_SCHEME, &scheme) == CURLE_OK && scheme &&
-         strncasecmp(scheme, "http", 4) == 0;
+         StartsWithNoCase(scheme, strlen(scheme), "http");
 }
 
 // Before the first byte is kept: the body must be the rest of the file. A
@@ -261,7 +254,7 @@ size_t Transfer::Write(const char* data, size_t size) {
     return 0;
   }
   if (part_) {
-    if (fwrite(data, 1, size, part_) != size) {
+    if (!part_->Write(data, size)) {
       sinkError_ = SinkError::WriteFailed;
       return 0;
     }
@@ -280,17 +273,16 @@ size_t Transfer::Write(const char* data, size_t size) {
 // file's flush from waiting on the others' data.
 void Transfer::StartWriteback(int64_t end) {
   if (end - writebackFrom_ < kWritebackStep) return;
-  if (fflush(part_) == 0) {
-    sync_file_range(fileno(part_), writebackFrom_, end - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+  if (part_->Flush()) {
+    part_->StartWriteback(writebackFrom_, end - writebackFrom_);
     writebackFrom_ = end;
   }
 }
 
 bool Transfer::Finish() {
   if (!part_) return true;
-  const bool flushed = fflush(part_) == 0;
-  fclose(part_);
-  part_ = nullptr;
+  const bool flushed = part_->Flush();
+  part_.reset();
   if (!flushed) sinkError_ = SinkError::WriteFailed;
   return flushed;
 }

@@ -6,10 +6,11 @@
 
 #include <curl/curl.h>
 
-#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "host/DownloadTable.h"
+#include "platform/AppendFile.h"
 
 namespace udra::host {
 
@@ -85,7 +86,7 @@ class Transfer {
   uint32_t tableOffset_;
   CURL* easy_ = nullptr;
   TransferSetup setup_;
-  FILE* part_ = nullptr;
+  std::unique_ptr<platform::AppendFile> part_;
   std::string memory_;
   int64_t resumedFrom_ = 0;
   int64_t received_ = 0;

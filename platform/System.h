@@ -1,6 +1,7 @@
 // Process, thread, time and identity facts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,16 @@ std::string NewGuidText();
 // The system's text for an error code (errno or GetLastError), in English
 // where the system offers a choice; "error N" when it has none.
 std::string SystemErrorText(int error);
+
+// Whether a system error code means that access was refused (EACCES and
+// EPERM; ERROR_ACCESS_DENIED).
+bool IsAccessDenied(int error);
+
+// Asks the heap to keep up to `bytes` of freed memory for reuse instead of
+// giving it back to the system (a process that allocates and frees many
+// buffers a second then does not fault them in again each time). Nothing
+// where the system heap already keeps it (Win32).
+void KeepFreedMemory(size_t bytes);
 
 // Why the user's private place for pipes, locks and shared memory cannot be
 // used, as one line for a log; empty when it can (always on Win32, where

@@ -1,9 +1,12 @@
 #include "platform/System.h"
 
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +69,16 @@ std::string SystemErrorText(int error) {
   char buffer[256];
   const char* text = strerror_r(error, buffer, sizeof buffer);  // GNU: may return a static text
   return text && *text ? std::string(text) : "error " + std::to_string(error);
+}
+
+bool IsAccessDenied(int error) { return error == EACCES || error == EPERM; }
+
+// Above the thresholds glibc gives freed memory back (trimming the heap's
+// top, unmapping large blocks); both are raised to the amount asked for.
+void KeepFreedMemory(size_t bytes) {
+  const int limit = bytes > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+  mallopt(M_TRIM_THRESHOLD, limit);
+  mallopt(M_MMAP_THRESHOLD, limit);
 }
 
 std::string LocalObjectsProblem() { return posix::RuntimeFolderProblem(); }

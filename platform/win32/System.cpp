@@ -58,6 +58,10 @@ std::string SystemErrorText(int error) {
   return text.empty() ? "error " + std::to_string(error) : text;
 }
 
+bool IsAccessDenied(int error) { return error == ERROR_ACCESS_DENIED; }
+
+void KeepFreedMemory(size_t) {}
+
 std::string LocalObjectsProblem() { return {}; }
 
 void DebugOutput(const char* text) {
