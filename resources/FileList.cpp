@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Sync.h"
 #include "resources/KeyOrder.h"
+#include "resources/KeySort.h"
 #include "resources/PathRules.h"
 #include "resources/UrlEncode.h"
 #include "util/Md5.h"
@@ -219,125 +220,23 @@ void FileList::BuildIndex() {
   hashes_.shrink_to_fit();
 }
 
-namespace {
-
-// A record's place during the sort: 16 bytes of its key from the current
-// depth as key-order ranks (0 past the key's end), packed so that comparing
-// the two words compares the 16 bytes in key order.
-struct SortItem {
-  uint64_t high = 0;
-  uint64_t low = 0;
-  uint32_t index = 0;      // the record's line order
-  uint32_t duplicate = 0;  // an equal key of an earlier line
-};
-
-constexpr uint32_t kSortStep = 16;
-constexpr size_t kAhead = 16;  // items fetched ahead of a pass over scattered memory
-
-bool ItemLess(const SortItem& a, const SortItem& b) {
-  if (a.high != b.high) return a.high < b.high;
-  if (a.low != b.low) return a.low < b.low;
-  return a.index < b.index;  // equal keys keep line order: the first line wins
-}
-
-bool SamePrefix(const SortItem& a, const SortItem& b) { return a.high == b.high && a.low == b.low; }
-
-}  // namespace
-
-// Most significant first radix sort over the keys' ranks, 16 bytes a step,
-// one step for all runs at a time: every step sorts small fixed-size items
-// that hold 16 bytes of their key, and the next 16 bytes of the keys still
-// tied are read in one sweep through the text in line order (a random-order
-// catalogue would otherwise cost a scattered read per key and step). Equal
-// keys (up to letter case) end up next to each other in line order; all but
-// the first are dropped.
+// The records in key order, one per key: the first line of equal keys is kept.
 void FileList::SortRecords() {
-  const auto* text = reinterpret_cast<const unsigned char*>(text_.data());
-  const size_t n = records_.size();
-  struct Packed {
-    uint64_t high = 0, low = 0;
-  };
-  const auto pack = [this, text](size_t line, uint32_t depth) {
-    const Record& r = records_[line];
-    const unsigned char* key = text + r.name.offset;
-    uint8_t ranks[kSortStep] = {};
-    for (uint32_t i = 0; i < kSortStep && depth + i < r.name.length; ++i) ranks[i] = kKeyByteRank[key[depth + i]];
-    Packed p;
-    for (uint32_t i = 0; i < 8; ++i) {
-      p.high = p.high << 8 | ranks[i];
-      p.low = p.low << 8 | ranks[8 + i];
-    }
-    return p;
-  };
-  std::vector<SortItem> items(n);
-  for (size_t i = 0; i < n; ++i) {
-    const Packed p = pack(i, 0);
-    items[i] = SortItem{p.high, p.low, static_cast<uint32_t>(i), 0};
-  }
-  struct Range {
-    size_t begin, end;
-  };
-  std::vector<Range> runs{{0, n}};
-  std::vector<Range> next;
-  std::vector<Packed> side;        // by line: the next 16 bytes of a tied key
-  std::vector<uint8_t> tied;       // by line: the key is in a run of this step
-  size_t duplicates = 0;
-  for (uint32_t depth = 0; !runs.empty(); depth += kSortStep) {
-    if (depth > 0) {
-      if (side.empty()) {
-        side.resize(n);
-        tied.resize(n);
-      }
-      std::fill(tied.begin(), tied.end(), 0);
-      for (const Range& run : runs)
-        for (size_t i = run.begin; i < run.end; ++i) tied[items[i].index] = 1;
-      for (size_t line = 0; line < n; ++line)
-        if (tied[line]) side[line] = pack(line, depth);
-    }
-    next.clear();
-    for (const Range& run : runs) {
-      if (depth > 0) {
-        for (size_t i = run.begin; i < run.end; ++i) {
-          if (i + kAhead < run.end) __builtin_prefetch(&side[items[i + kAhead].index]);
-          const Packed& p = side[items[i].index];
-          items[i].high = p.high;
-          items[i].low = p.low;
-        }
-      }
-      std::sort(items.begin() + run.begin, items.begin() + run.end, ItemLess);
-      for (size_t a = run.begin; a < run.end;) {
-        size_t b = a + 1;
-        bool ended = records_[items[a].index].name.length <= depth + kSortStep;
-        while (b < run.end && SamePrefix(items[a], items[b])) {
-          ended = ended && records_[items[b].index].name.length <= depth + kSortStep;
-          ++b;
-        }
-        if (b - a > 1) {
-          if (ended) {
-            // Every key of the run has ended inside these 16 bytes: all equal.
-            for (size_t i = a + 1; i < b; ++i) items[i].duplicate = 1;
-            duplicates += b - a - 1;
-          } else {
-            next.push_back({a, b});
-          }
-        }
-        a = b;
-      }
-    }
-    runs.swap(next);
-  }
+  if (records_.empty()) return;
+  const KeyTable keys{text_.data(), &records_.front().name, sizeof(Record), records_.size()};
+  const std::vector<uint32_t> order = SortedKeyOrder(keys);
   std::vector<Record> sorted;
   std::vector<uint32_t> sortedHashes;
-  sorted.reserve(records_.size() - duplicates);
-  sortedHashes.reserve(records_.size() - duplicates);
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i + kAhead < items.size()) {
-      __builtin_prefetch(&records_[items[i + kAhead].index]);
-      __builtin_prefetch(&hashes_[items[i + kAhead].index]);
+  sorted.reserve(order.size());
+  sortedHashes.reserve(order.size());
+  constexpr size_t kAhead = 16;  // records fetched ahead of the gather
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i + kAhead < order.size()) {
+      __builtin_prefetch(&records_[order[i + kAhead]]);
+      __builtin_prefetch(&hashes_[order[i + kAhead]]);
     }
-    if (items[i].duplicate) continue;
-    sorted.push_back(records_[items[i].index]);
-    sortedHashes.push_back(hashes_[items[i].index]);
+    sorted.push_back(records_[order[i]]);
+    sortedHashes.push_back(hashes_[order[i]]);
   }
   records_.swap(sorted);
   hashes_.swap(sortedHashes);

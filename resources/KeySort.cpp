@@ -1,0 +1,214 @@
+#include "resources/KeySort.h"
+
+#include <array>
+#include <cstring>
+
+#include "resources/KeyOrder.h"
+
+namespace udra {
+namespace {
+
+// The sort works on 16 bytes of each key at a time, held in two words, first
+// byte highest, with ASCII letters folded to lower case and 0 past the key's
+// end (keys hold no zero byte). Words are compared through the key order of
+// their first differing byte, and the radix passes visit byte values in key
+// order, so the folded bytes never need ranking one by one.
+constexpr size_t kWindow = 16;
+// Ranges this short are sorted by insertion instead of another radix pass.
+constexpr size_t kSmallRange = 32;
+// Entries fetched ahead while reading scattered memory.
+constexpr size_t kAhead = 16;
+constexpr uint32_t kDropped = 0xFFFFFFFFu;
+
+struct Item {
+  uint64_t high = 0;
+  uint64_t low = 0;
+  uint32_t line = 0;    // the key's position; kDropped for a repeated key
+  uint32_t length = 0;  // the key's length in bytes
+};
+
+// A byte value's place in the key order, 0 for "the key has ended".
+constexpr std::array<uint16_t, 256> MakeWindowRanks() {
+  std::array<uint16_t, 256> rank{};
+  for (int c = 1; c < 256; ++c) rank[c] = kKeyByteRank[c];
+  rank[0] = 0;
+  return rank;
+}
+
+// The byte values in key order, "ended" (0) first; upper-case letters last
+// (folded bytes never hold them).
+constexpr std::array<uint8_t, 256> MakeVisitOrder() {
+  std::array<uint8_t, 256> order{};
+  int n = 0;
+  order[n++] = 0;
+  for (int r = 1; r < 256; ++r)
+    for (int c = 1; c < 256; ++c)
+      if (kKeyByteRank[c] == r && !(c >= 'A' && c <= 'Z')) order[n++] = static_cast<uint8_t>(c);
+  for (int c = 'A'; c <= 'Z'; ++c) order[n++] = static_cast<uint8_t>(c);
+  return order;
+}
+
+constexpr std::array<uint16_t, 256> kWindowRank = MakeWindowRanks();
+constexpr std::array<uint8_t, 256> kVisitOrder = MakeVisitOrder();
+
+// Eight bytes, first byte highest, with 'A'-'Z' folded to lower case.
+inline uint64_t FoldedWord(const unsigned char* bytes) {
+  uint64_t word = 0;
+  for (int j = 0; j < 8; ++j) word = word << 8 | bytes[j];
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  const uint64_t low7 = word & ~kHigh;
+  const uint64_t atLeastA = low7 + (0x80 - 'A') * kOnes;
+  const uint64_t aboveZ = low7 + (0x80 - 'Z' - 1) * kOnes;
+  const uint64_t upper = atLeastA & ~aboveZ & ~word & kHigh;
+  return word | upper >> 2;  // 0x80 >> 2 is the case bit 0x20
+}
+
+void Pack(const KeyTable& keys, size_t i, size_t depth, uint64_t& high, uint64_t& low) {
+  const auto* key = reinterpret_cast<const unsigned char*>(keys.text) + keys.Offset(i);
+  const size_t length = keys.Length(i);
+  if (depth + kWindow <= length) {
+    high = FoldedWord(key + depth);
+    low = FoldedWord(key + depth + 8);
+    return;
+  }
+  unsigned char window[kWindow] = {};
+  if (depth < length) std::memcpy(window, key + depth, length - depth);
+  high = FoldedWord(window);
+  low = FoldedWord(window + 8);
+}
+
+// Key order of two words of folded bytes.
+inline bool WordLess(uint64_t a, uint64_t b) {
+  const uint64_t differ = a ^ b;
+  const unsigned shift = 56 - (unsigned(__builtin_clzll(differ)) & ~7u);
+  return kWindowRank[(a >> shift) & 0xFF] < kWindowRank[(b >> shift) & 0xFF];
+}
+
+inline bool WindowLess(const Item& a, const Item& b) {
+  if (a.high != b.high) return WordLess(a.high, b.high);
+  return a.low != b.low && WordLess(a.low, b.low);
+}
+inline bool SameWindow(const Item& a, const Item& b) { return a.high == b.high && a.low == b.low; }
+
+inline unsigned Digit(const Item& item, unsigned byte) {
+  return byte < 8 ? unsigned(item.high >> (56 - 8 * byte)) & 0xFF : unsigned(item.low >> (56 - 8 * (byte - 8))) & 0xFF;
+}
+
+void InsertionSort(Item* a, size_t n) {
+  for (size_t i = 1; i < n; ++i) {
+    const Item x = a[i];
+    size_t j = i;
+    for (; j > 0 && WindowLess(x, a[j - 1]); --j) a[j] = a[j - 1];
+    a[j] = x;
+  }
+}
+
+// Stable most-significant-byte-first radix sort of a range by its windows.
+// The bytes that all items of a range share are skipped in one step (found
+// from the bits in which any item differs from the first), so a long common
+// prefix costs one pass, not one per byte. Recursion is at most 16 deep.
+void RadixSort(Item* a, Item* scratch, size_t n) {
+  if (n <= kSmallRange) {
+    InsertionSort(a, n);
+    return;
+  }
+  uint64_t highBits = 0;
+  uint64_t lowBits = 0;
+  for (size_t i = 1; i < n; ++i) {
+    highBits |= a[i].high ^ a[0].high;
+    lowBits |= a[i].low ^ a[0].low;
+  }
+  if ((highBits | lowBits) == 0) return;  // all tied in this window
+  const unsigned byte = highBits != 0 ? unsigned(__builtin_clzll(highBits)) / 8
+                                      : 8 + unsigned(__builtin_clzll(lowBits)) / 8;
+  uint32_t count[256] = {};
+  for (size_t i = 0; i < n; ++i) ++count[Digit(a[i], byte)];
+  uint32_t next[256];
+  uint32_t sum = 0;
+  for (const uint8_t d : kVisitOrder) {
+    next[d] = sum;
+    sum += count[d];
+  }
+  for (size_t i = 0; i < n; ++i) scratch[next[Digit(a[i], byte)]++] = a[i];
+  std::memcpy(static_cast<void*>(a), scratch, n * sizeof(Item));
+  size_t begin = 0;
+  for (const uint8_t d : kVisitOrder) {
+    if (count[d] > 1) RadixSort(a + begin, scratch + begin, count[d]);
+    begin += count[d];
+  }
+}
+
+struct Range {
+  size_t begin, end;
+};
+
+}  // namespace
+
+// Window by window: every range of keys still tied after one window is sorted
+// again by the next 16 bytes. The next window of all tied keys is read in one
+// sweep in position order (a sweep through the text, where reading it per
+// item in sorted order would cost a scattered read per key and window) and
+// then handed to the items. Every sort is stable and the items start in
+// position order, so equal keys stay in position order and the first is kept.
+std::vector<uint32_t> SortedKeyOrder(const KeyTable& keys) {
+  const size_t n = keys.count;
+  std::vector<Item> items(n);
+  for (size_t i = 0; i < n; ++i) {
+    Item& item = items[i];
+    Pack(keys, i, 0, item.high, item.low);
+    item.line = static_cast<uint32_t>(i);
+    item.length = keys.Length(i);
+  }
+  // Scratch space of the radix passes; between windows it holds each tied
+  // key's next window by position.
+  std::vector<Item> scratch(n);
+  std::vector<uint8_t> tied;
+  std::vector<Range> runs{{0, n}};
+  std::vector<Range> next;
+  size_t dropped = 0;
+  for (size_t depth = 0; !runs.empty(); depth += kWindow) {
+    if (depth > 0) {
+      tied.assign(n, 0);
+      for (const Range& run : runs)
+        for (size_t i = run.begin; i < run.end; ++i) tied[items[i].line] = 1;
+      for (size_t line = 0; line < n; ++line)
+        if (tied[line]) Pack(keys, line, depth, scratch[line].high, scratch[line].low);
+      for (const Range& run : runs) {
+        for (size_t i = run.begin; i < run.end; ++i) {
+          if (i + kAhead < run.end) __builtin_prefetch(&scratch[items[i + kAhead].line]);
+          const Item& packed = scratch[items[i].line];
+          items[i].high = packed.high;
+          items[i].low = packed.low;
+        }
+      }
+    }
+    next.clear();
+    for (const Range& run : runs) {
+      RadixSort(items.data() + run.begin, scratch.data() + run.begin, run.end - run.begin);
+      for (size_t a = run.begin; a < run.end;) {
+        size_t b = a + 1;
+        bool ended = items[a].length <= depth + kWindow;
+        for (; b < run.end && SameWindow(items[a], items[b]); ++b) ended = ended && items[b].length <= depth + kWindow;
+        if (b - a > 1) {
+          if (ended) {
+            // Every key of the range ends inside this window: all are equal.
+            for (size_t i = a + 1; i < b; ++i) items[i].line = kDropped;
+            dropped += b - a - 1;
+          } else {
+            next.push_back({a, b});
+          }
+        }
+        a = b;
+      }
+    }
+    runs.swap(next);
+  }
+  std::vector<uint32_t> order;
+  order.reserve(n - dropped);
+  for (const Item& item : items)
+    if (item.line != kDropped) order.push_back(item.line);
+  return order;
+}
+
+}  // namespace udra
