@@ -1,6 +1,6 @@
 #include "Catalogue.h"
 
-#include "platform/CodePage.h"
+#include "platform/Gbk.h"
 
 namespace udra::publish {
 namespace {
@@ -58,11 +58,11 @@ bool SameKey(const std::string& a, const std::string& b) {
 }
 
 std::string ToAnsi(const std::string& utf8) {
-  return IsAscii(utf8) ? utf8 : platform::Utf8ToAnsi(utf8);
+  return IsAscii(utf8) ? utf8 : platform::Utf8ToGbk(utf8);
 }
 
 std::string ToUtf8(const std::string& ansi) {
-  return IsAscii(ansi) ? ansi : platform::AnsiToUtf8(ansi);
+  return IsAscii(ansi) ? ansi : platform::GbkToUtf8(ansi);
 }
 
 }  // namespace udra::publish

@@ -32,8 +32,9 @@ bool KeyLess(const std::string& a, const std::string& b);
 // True when the two keys name the same catalogue entry (ASCII case ignored).
 bool SameKey(const std::string& a, const std::string& b);
 
-// Names between UTF-8 and the catalogue's ANSI code page; empty when they
-// cannot be converted. ASCII names, the usual case, are the same in both and
+// Names between UTF-8 and the catalogue's GBK (code page 936, whatever the
+// code page of the machine that publishes); empty when they cannot be
+// converted. ASCII names, the usual case, are the same in both and
 // skip the converter.
 std::string ToAnsi(const std::string& utf8);
 std::string ToUtf8(const std::string& ansi);

@@ -10,8 +10,10 @@
 #include "EntryEncoder.h"
 #include "Publisher.h"
 #include "Report.h"
-#include "Terminal.h"
+#include "Utf8Path.h"
 #include "codec/Lzma86Api.h"
+#include "platform/Program.h"
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -45,7 +47,7 @@ int Fail(const std::string& message) {
 }
 
 bool ReadAll(const std::string& path, std::vector<uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(udra::publish::PathOf(path), std::ios::binary);
   if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
@@ -56,7 +58,7 @@ int WrapCommand(const std::string& in, const std::string& out) {
   if (!ReadAll(in, stream)) return Fail("cannot read " + in);
   std::string error;
   if (!udra::publish::WrapLzma86(stream, stored, error)) return Fail(error + ": " + in);
-  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  std::ofstream file(udra::publish::PathOf(out), std::ios::binary | std::ios::trunc);
   if (file)
     file.write(reinterpret_cast<const char*>(stored.data()), std::streamsize(stored.size()));
   if (!file || (file.close(), !file)) return Fail("cannot write " + out);
@@ -86,7 +88,11 @@ bool ParseFilter(const std::string& text, int& mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // Paths and names are UTF-8 from here on (on Windows taken from the wide
+  // command line, so that names outside the ANSI code page survive).
+  udra::platform::UseUtf8Terminal();
+  std::vector<std::string> args = udra::platform::Utf8Arguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
@@ -98,7 +104,7 @@ int main(int argc, char** argv) {
 
   PublishOptions options;
   bool json = false;
-  options.progress = udra::publish::StderrIsTerminal();
+  options.progress = udra::platform::StandardErrorIsTerminal();
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];

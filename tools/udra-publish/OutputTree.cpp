@@ -5,6 +5,7 @@
 
 #include "DurableFile.h"
 #include "PreviousVersion.h"
+#include "Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -33,13 +34,13 @@ bool ReadStored(const fs::path& path, std::vector<uint8_t>& out) {
 
 bool OutputTree::MakeParent(const fs::path& path, std::string& error) {
   const fs::path parent = path.parent_path();
-  std::string key = parent.generic_string();
+  std::string key = parent.generic_u8string();
   std::lock_guard<std::mutex> lock(mutex_);
   if (folders_.count(key) != 0) return true;
   std::error_code ec;
   fs::create_directories(parent, ec);
   if (ec || !fs::is_directory(parent, ec)) {
-    error = "cannot create folder " + parent.string();
+    error = "cannot create folder " + TextOf(parent);
     return false;
   }
   folders_.insert(std::move(key));
@@ -85,17 +86,17 @@ bool OutputTree::LinkTemporary(const fs::path& from, const fs::path& final, fs::
 
 bool OutputTree::Write(const std::string& relative, const std::vector<uint8_t>& data, bool flush,
                        std::string& error) {
-  const fs::path final = root_ / relative;
+  const fs::path final = root_ / PathOf(relative);
   if (!MakeParent(final, error)) return false;
   fs::path temp;
   if (!WriteTemporary(final, data, flush, temp)) {
-    error = "cannot write " + final.string();
+    error = "cannot write " + TextOf(final);
     return false;
   }
   if (!ReplaceFile(temp, final)) {
     std::error_code ec;
     fs::remove(temp, ec);
-    error = "cannot rename into place: " + final.string();
+    error = "cannot rename into place: " + TextOf(final);
     return false;
   }
   return true;
@@ -103,7 +104,7 @@ bool OutputTree::Write(const std::string& relative, const std::vector<uint8_t>& 
 
 bool OutputTree::Reuse(const std::string& from, const std::string& to, bool& linked,
                        std::string& error) {
-  const fs::path source = root_ / from, final = root_ / to;
+  const fs::path source = root_ / PathOf(from), final = root_ / PathOf(to);
   if (!MakeParent(final, error)) return false;
   std::error_code ec;
   // A link is complete the moment it exists, so it may go straight to the
@@ -122,18 +123,18 @@ bool OutputTree::Reuse(const std::string& from, const std::string& to, bool& lin
   if (!linked) {
     std::vector<uint8_t> data;
     if (!ReadStored(source, data)) {
-      error = "cannot read " + source.string();
+      error = "cannot read " + TextOf(source);
       return false;
     }
     const fs::file_time_type modified = fs::last_write_time(source, ec);
     if (!WriteTemporary(final, data, false, temp)) {
-      error = "cannot write " + final.string();
+      error = "cannot write " + TextOf(final);
       return false;
     }
     if (!ec) fs::last_write_time(temp, modified, ec);
     if (!ReplaceFile(temp, final)) {
       fs::remove(temp, ec);
-      error = "cannot rename into place: " + final.string();
+      error = "cannot rename into place: " + TextOf(final);
       return false;
     }
   }
@@ -151,7 +152,7 @@ bool OutputTree::Flush(std::string& error) {
     changed_.clear();
   }
   if (!FlushWritten(files, folders)) {
-    error = "cannot flush the content tree to disk: " + root_.string();
+    error = "cannot flush the content tree to disk: " + TextOf(root_);
     return false;
   }
   return true;

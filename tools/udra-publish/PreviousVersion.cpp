@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Catalogue.h"
+#include "Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -102,7 +103,7 @@ bool PreviousVersion::Load(const fs::path& path, std::string& error) {
   std::error_code ec;
   const bool present = fs::exists(path, ec);
   if (ec) {
-    error = "cannot read the previous catalogue " + path.string() + ": " + ec.message();
+    error = "cannot read the previous catalogue " + TextOf(path) + ": " + ec.message();
     return false;
   }
   if (!present) return true;
@@ -110,7 +111,7 @@ bool PreviousVersion::Load(const fs::path& path, std::string& error) {
   std::string text;
   if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (!in || in.bad()) {
-    error = "cannot read the previous catalogue " + path.string();
+    error = "cannot read the previous catalogue " + TextOf(path);
     return false;
   }
   exists_ = true;
@@ -121,7 +122,7 @@ bool PreviousVersion::Load(const fs::path& path, std::string& error) {
     ++number;
     const std::string_view line = std::string_view(text).substr(start, end - start);
     if (line.find_first_not_of(" \t\r") != std::string_view::npos && !AddLine(line, error)) {
-      error = "the previous catalogue " + path.string() + ", line " + std::to_string(number) +
+      error = "the previous catalogue " + TextOf(path) + ", line " + std::to_string(number) +
               ": " + error + "; move it away to publish a new tree";
       return false;
     }

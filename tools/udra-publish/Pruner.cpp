@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "PreviousVersion.h"
+#include "Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -31,7 +32,7 @@ bool Prune(const fs::path& root, const std::unordered_set<std::string>& keep, Pr
     const fs::file_status status = it->symlink_status(ec);
     if (ec) break;
     if (!fs::is_regular_file(status)) continue;
-    const std::string relative = it->path().lexically_relative(root).generic_string();
+    const std::string relative = it->path().lexically_relative(root).generic_u8string();
     if (keep.count(FoldCase(relative)) == 0) doomed.emplace_back(it->path(), relative);
   }
   if (ec) {
@@ -43,7 +44,7 @@ bool Prune(const fs::path& root, const std::unordered_set<std::string>& keep, Pr
     std::error_code sizeError;
     const uint64_t size = fs::file_size(path, sizeError);
     if (!fs::remove(path, ec) || ec) {
-      error = "cannot remove " + path.string() + (ec ? ": " + ec.message() : "");
+      error = "cannot remove " + TextOf(path) + (ec ? ": " + ec.message() : "");
       return false;
     }
     ++result.files;
@@ -62,7 +63,7 @@ bool Prune(const fs::path& root, const std::unordered_set<std::string>& keep, Pr
     }
     if (!fs::remove(folder, ec)) continue;  // something was put there meanwhile
     ++result.folders;
-    result.removed.push_back(relative.generic_string() + "/");
+    result.removed.push_back(relative.generic_u8string() + "/");
     folders.insert(folder.parent_path());
   }
   return true;

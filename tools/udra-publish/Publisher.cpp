@@ -11,6 +11,7 @@
 #include "PackageWriter.h"
 #include "Progress.h"
 #include "SourceReader.h"
+#include "Utf8Path.h"
 #include "util/Md5.h"
 
 namespace fs = std::filesystem;
@@ -71,12 +72,12 @@ bool IsBelow(const std::string& key, const std::string& folder) {
 }  // namespace
 
 Publisher::Publisher(PublishOptions options)
-    : options_(std::move(options)), tree_(options_.output) {}
+    : options_(std::move(options)), tree_(PathOf(options_.output)) {}
 
 bool Publisher::Run(std::string& error) {
   try {
     if (!CheckOptions(error) || !Scan(error) || !AssignPackages(error) ||
-        !previous_.Load(fs::path(options_.output) / kFileList, error) || !CheckLayout(error)) {
+        !previous_.Load(PathOf(options_.output) / kFileList, error) || !CheckLayout(error)) {
       return false;
     }
     uint64_t total = 0;
@@ -127,19 +128,20 @@ bool Publisher::Run(std::string& error) {
 
 bool Publisher::CheckOptions(std::string& error) {
   std::error_code ec;
-  sourceRoot_ = fs::canonical(options_.source, ec);
+  sourceRoot_ = fs::canonical(PathOf(options_.source), ec);
   if (ec || !fs::is_directory(sourceRoot_)) {
     error = "source folder not found: " + options_.source;
     return false;
   }
-  const fs::path out = fs::weakly_canonical(options_.output, ec);
+  const fs::path out = fs::weakly_canonical(PathOf(options_.output), ec);
   if (ec) {
     error = "bad output folder: " + options_.output;
     return false;
   }
-  const std::string src = sourceRoot_.string(), dst = out.string();
-  if (dst == src || (dst.size() > src.size() && dst.compare(0, src.size(), src) == 0 &&
-                     dst[src.size()] == '/')) {
+  // Compared part by part, so that either separator and a trailing one are
+  // alike on every system.
+  const fs::path inside = out.lexically_relative(sourceRoot_);
+  if (!inside.empty() && *inside.begin() != "..") {
     error = "the output folder must not lie inside the source folder";
     return false;
   }
@@ -184,13 +186,13 @@ bool Publisher::Scan(std::string& error) {
     if (type != fs::file_type::directory && type != fs::file_type::regular) continue;
     const fs::path& path = entry.path();
     if (type == fs::file_type::directory && link) {
-      std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", path.string().c_str());
+      std::fprintf(stderr, "udra-publish: skipping linked folder %s\n", TextOf(path).c_str());
       continue;
     }
     const size_t depth = size_t(it.depth());
-    std::string relative = path.filename().string();
+    std::string relative = TextOf(path.filename());
     if (relative.find('\\') != std::string::npos) {
-      error = "name contains a backslash: " + path.string();
+      error = "name contains a backslash: " + TextOf(path);
       return false;
     }
     if (depth > 0) relative = folders[depth - 1] + '\\' + relative;
@@ -491,17 +493,17 @@ bool Publisher::WriteFileList(std::string& error) {
   for (const CatalogueLine& line : lines_) text += FormatLine(line);
   const std::vector<uint8_t> bytes(text.begin(), text.end());
   std::error_code ec;
-  fs::create_directories(options_.output, ec);
+  fs::create_directories(PathOf(options_.output), ec);
   if (!tree_.Flush(error)) return false;
   if (!urlFolderUtf8_.empty()) {
     if (!tree_.Write(StoredPath(kFileList), bytes, true, error)) return false;
-    if (!FlushFolder(fs::path(options_.output) / urlFolderUtf8_)) {
+    if (!FlushFolder(PathOf(options_.output) / PathOf(urlFolderUtf8_))) {
       error = "cannot flush folder " + urlFolderUtf8_;
       return false;
     }
   }
   if (!tree_.Write(kFileList, bytes, true, error)) return false;
-  if (!FlushFolder(options_.output)) {
+  if (!FlushFolder(PathOf(options_.output))) {
     error = "cannot flush folder " + options_.output;
     return false;
   }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "Publisher.h"
+#include "Utf8Path.h"
 
 namespace fs = std::filesystem;
 
@@ -40,7 +41,7 @@ bool Publisher::CheckLayout(std::string& error) {
   }
   std::error_code ec;
   if (!urlFolderUtf8_.empty() &&
-      fs::exists(fs::path(options_.output) / StoredPath(kFileList), ec)) {
+      fs::exists(PathOf(options_.output) / PathOf(StoredPath(kFileList)), ec)) {
     error = "the URL folder \"" + urlFolderUtf8_ +
             "\" holds the catalogue of an earlier version: choose another --url-folder";
     return false;
@@ -127,7 +128,7 @@ bool Publisher::PruneTree(std::string& error) {
     if (!download.path.empty()) keep.insert(FoldCase(download.path));
   }
   stats_.pruned = true;
-  if (!Prune(options_.output, keep, stats_.prune, error)) {
+  if (!Prune(PathOf(options_.output), keep, stats_.prune, error)) {
     error = "the new version is published, but pruning stopped: " + error;
     return false;
   }

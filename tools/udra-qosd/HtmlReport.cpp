@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -216,10 +218,11 @@ bool WriteHtmlReport(const std::string& dbPath, const std::string& htmlPath, std
     html += "<tr><td>" + b.label + "</td><td class=\"num\">" + std::to_string(b.value) + "</td></tr>";
   html += "</tbody></table></section></body></html>\n";
 
-  std::FILE* out = std::fopen(htmlPath.c_str(), "wb");
-  const bool written = out && std::fwrite(html.data(), 1, html.size(), out) == html.size();
-  const bool closed = out && std::fclose(out) == 0;
-  if (!written || !closed) {
+  // The name is UTF-8, as SQLite's is.
+  std::ofstream out(std::filesystem::u8path(htmlPath), std::ios::binary | std::ios::trunc);
+  out.write(html.data(), std::streamsize(html.size()));
+  out.close();
+  if (!out) {
     error = htmlPath + ": cannot write";
     return false;
   }

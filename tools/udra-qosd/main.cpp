@@ -9,6 +9,7 @@
 #include "HtmlReport.h"
 #include "Options.h"
 #include "RecordStore.h"
+#include "platform/Program.h"
 #include "platform/Socket.h"
 #include "qos/QosPacket.h"
 
@@ -22,8 +23,16 @@ constexpr int kPollMs = 200;
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
   namespace platform = udra::platform;
+  // UTF-8 arguments (on Windows from the wide command line): SQLite takes
+  // UTF-8 file names on every system.
+  std::vector<std::string> args = platform::Utf8Arguments(argc, rawArgv);
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  argc = int(args.size());
+  char** argv = pointers.data();
   std::string error;
   if (argc > 1 && std::string(argv[1]) == "report") {
     qosd::ReportOptions report;

@@ -8,15 +8,6 @@
 
 namespace udra::tool {
 
-// The library's message-window functions, bound by name.
-struct GameSession::Api {
-  decltype(&udra_create_message_window) createWindow = nullptr;
-  decltype(&udra_destroy_window) destroyWindow = nullptr;
-  decltype(&udra_peek_message) peekMessage = nullptr;
-  decltype(&udra_dispatch_message) dispatchMessage = nullptr;
-  decltype(&udra_default_window_proc) defaultProc = nullptr;
-};
-
 namespace {
 
 // Callback windows and their sessions; the procedure is a plain function.
@@ -30,42 +21,28 @@ using Clock = std::chrono::steady_clock;
 
 GameSession::~GameSession() {
   Shutdown();
-  if (window_ && api_) {
+  const udra_hwnd window = window_.handle();
+  if (window) {
     {
       std::lock_guard<std::mutex> guard(g_sessionsLock);
-      g_sessions.erase(window_);
+      g_sessions.erase(window);
     }
-    api_->destroyWindow(window_);
+    window_.Destroy();
   }
-  delete api_;
 }
 
 bool GameSession::Open(const std::string& folder, std::string& error) {
   if (!library_.Open(folder, error)) return false;
-  Api* api = new Api;
-  api_ = api;
-  api->createWindow = reinterpret_cast<decltype(api->createWindow)>(library_.Symbol("udra_create_message_window"));
-  api->destroyWindow = reinterpret_cast<decltype(api->destroyWindow)>(library_.Symbol("udra_destroy_window"));
-  api->peekMessage = reinterpret_cast<decltype(api->peekMessage)>(library_.Symbol("udra_peek_message"));
-  api->dispatchMessage = reinterpret_cast<decltype(api->dispatchMessage)>(library_.Symbol("udra_dispatch_message"));
-  api->defaultProc = reinterpret_cast<decltype(api->defaultProc)>(library_.Symbol("udra_default_window_proc"));
-  if (!api->createWindow || !api->destroyWindow || !api->peekMessage || !api->dispatchMessage || !api->defaultProc) {
-    error = "the library lacks the message-window functions";
-    return false;
-  }
   {
     std::lock_guard<std::mutex> guard(g_sessionsLock);
     g_creating = this;
   }
-  window_ = api->createWindow(&GameSession::CallbackProc, this);
+  const bool created = window_.Create(library_, &GameSession::CallbackProc, error);
   std::lock_guard<std::mutex> guard(g_sessionsLock);
   g_creating = nullptr;
-  if (!window_) {
-    error = "cannot create the callback window";
-    return false;
-  }
-  g_sessions[window_] = this;
-  manager()->SetCallbackHWnd(window_);
+  if (!created) return false;
+  g_sessions[window_.handle()] = this;
+  manager()->SetCallbackHWnd(window_.handle());
   return true;
 }
 
@@ -83,7 +60,7 @@ intptr_t GameSession::CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wp
     session->syncReturns_.push_back(int32_t(wparam));
   }
   if (message == UDRA_WM_HOST_EVENT) session->hostEvents_.push_back(wparam);
-  return session->api_->defaultProc(wnd, message, wparam, lparam);
+  return session->window_.Default(wnd, message, wparam, lparam);
 }
 
 bool GameSession::PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs,
@@ -94,8 +71,8 @@ bool GameSession::PumpUntil(const std::function<bool()>& done, uint32_t timeoutM
     if (Clock::now() >= deadline) return false;
     udra_msg msg;
     bool any = false;
-    while (api_->peekMessage(&msg, 1) > 0) {
-      api_->dispatchMessage(&msg);
+    while (window_.Peek(msg)) {
+      window_.Dispatch(msg);
       any = true;
     }
     if (onTick && Clock::now() >= nextTick) {
@@ -130,7 +107,7 @@ bool GameSession::Sync(const std::string& path, int32_t priority, uint32_t timeo
                        const std::function<bool(const SyncInfo&)>& progress, SyncInfo& info, int32_t* syncId) {
   std::memset(&info, 0, sizeof info);
   lastSyncReturn_ = -1;
-  const int32_t id = manager()->StartSync(path.c_str(), window_, priority, 0);
+  const int32_t id = manager()->StartSync(path.c_str(), window_.handle(), priority, 0);
   if (syncId) *syncId = id;
   if (id == -1) return false;
   bool cancelled = false;

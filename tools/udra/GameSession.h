@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "GameWindow.h"
 #include "LibraryHandle.h"
 #include "udra/Diagnostics.h"
 #include "udra/MessageWindow.h"
@@ -43,7 +44,7 @@ class GameSession {
   const std::vector<int32_t>& syncReturns() const { return syncReturns_; }
   // wParams of every WM_HOST_EVENT dispatched so far.
   const std::vector<uintptr_t>& hostEvents() const { return hostEvents_; }
-  udra_hwnd window() const { return window_; }
+  udra_hwnd window() const { return window_.handle(); }
 
   IResourceManager* manager() const { return library_.manager(); }
   // An export of the loaded library, null when it has none of that name.
@@ -53,12 +54,10 @@ class GameSession {
   int32_t initResult() const { return initResult_; }
 
  private:
-  struct Api;
   static intptr_t CallbackProc(udra_hwnd wnd, uint32_t message, uintptr_t wparam, intptr_t lparam);
 
   LibraryHandle library_;
-  const Api* api_ = nullptr;
-  udra_hwnd window_ = nullptr;
+  GameWindow window_;
   bool initialized_ = false;
   int32_t initResult_ = -1;
   int32_t lastSyncReturn_ = -1;

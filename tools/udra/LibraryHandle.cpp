@@ -14,10 +14,12 @@ LibraryHandle::~LibraryHandle() {
   // and exit handlers may still reach.
 }
 
+const char* LibraryHandle::FileName() { return UDRA_LIBRARY_FILE; }
+
 bool LibraryHandle::Open(const std::string& folder, std::string& error) {
-  const std::string path = folder + "/libUDRAClient.so";
+  const std::string path = folder + platform::PathSeparator() + FileName();
   if (!platform::FileExists(path)) {
-    error = "no libUDRAClient.so in " + folder;
+    error = std::string("no ") + FileName() + " in " + folder;
     return false;
   }
   module_ = platform::LoadModule(path);

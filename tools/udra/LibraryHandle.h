@@ -16,8 +16,11 @@ class LibraryHandle {
   LibraryHandle(const LibraryHandle&) = delete;
   LibraryHandle& operator=(const LibraryHandle&) = delete;
 
-  // Loads "libUDRAClient.so" from `folder` and gets the manager; on failure
-  // `error` says why.
+  // The library's file name on this system ("libUDRAClient.so" on Linux,
+  // "UDRAClient.dll" on Windows; the build defines it).
+  static const char* FileName();
+  // Loads the library from `folder` and gets the manager; on failure `error`
+  // says why.
   bool Open(const std::string& folder, std::string& error);
   IResourceManager* manager() const { return manager_; }
   void* Symbol(const char* name) const { return platform::ModuleSymbol(module_, name); }

@@ -1,8 +1,5 @@
 // Commands that bring the manager up the way a game does: load the library,
 // Initialize with a callback window, pump messages, and Uninitialize.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -19,6 +16,7 @@
 #include "SyncOutcome.h"
 #include "platform/CodePage.h"
 #include "platform/System.h"
+#include "platform/Terminal.h"
 
 namespace udra::tool {
 namespace {
@@ -95,14 +93,6 @@ void PrintEntry(const FileInfo& f, bool json) {
   }
 }
 
-int TerminalColumns() {
-  winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  const char* columns = std::getenv("COLUMNS");
-  const int n = columns ? std::atoi(columns) : 0;
-  return n > 0 ? n : 80;
-}
-
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -110,9 +100,10 @@ int64_t NowMs() {
 
 // Redraws one line in place: carriage return, the line, clear to its end.
 void DrawProgress(const std::string& label, const SyncInfo& info, RateMeter& meter) {
-  if (!isatty(STDERR_FILENO)) return;
+  if (!platform::StandardErrorIsTerminal()) return;
   meter.Add(NowMs(), info.doneSize);
-  const std::string line = ProgressText(label, info.doneSize, info.totalSize, meter.BytesPerSecond(), TerminalColumns());
+  const std::string line = ProgressText(label, info.doneSize, info.totalSize, meter.BytesPerSecond(),
+                                        platform::TerminalColumns());
   std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
   std::fflush(stderr);
 }
@@ -155,7 +146,7 @@ int SyncPaths(GameSession& session, const Options& options, const std::vector<st
                                          return !g_interrupted;  // Ctrl-C cancels through CancelSync
                                        },
                                        outcome.info, &syncId);
-    if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\x1b[K");
+    if (platform::StandardErrorIsTerminal()) std::fprintf(stderr, "\r\x1b[K");
     if (syncId == -1) {
       std::fprintf(stderr, "udra: %s: not catalogued\n", outcome.path.c_str());
       status = 1;

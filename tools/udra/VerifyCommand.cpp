@@ -1,6 +1,4 @@
 // udra verify: the store checked against the catalogue, without the host.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,6 +6,7 @@
 #include "Commands.h"
 #include "GameSession.h"
 #include "platform/CodePage.h"
+#include "platform/Terminal.h"
 
 namespace udra::tool {
 namespace {
@@ -68,7 +67,7 @@ int VerifyCommand(const Options& options) {
   for (const std::string& p : options.paths) paths.push_back(p.c_str());
   Report report;
   report.json = options.json;
-  report.terminal = isatty(STDERR_FILENO) != 0;
+  report.terminal = platform::StandardErrorIsTerminal();
   UDRAVerifySummary summary{};
   const int rc = verify(session.manager(), paths.data(), uint32_t(paths.size()), options.repair ? 1 : 0, OnFinding,
                         OnProgress, &report, &summary);

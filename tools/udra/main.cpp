@@ -1,6 +1,4 @@
 // udra: plays the game's part against an installation folder.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -8,6 +6,10 @@
 
 #include "Arguments.h"
 #include "Commands.h"
+#include "LibraryHandle.h"
+#include "platform/FileSystem.h"
+#include "platform/Program.h"
+#include "platform/Terminal.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ const char kUsage[] =
     "                   them (no start-up, the host is not needed)\n"
     "\n"
     "options:\n"
-    "  --dir FOLDER     the installation folder that holds libUDRAClient.so (default:\n"
+    "  --dir FOLDER     the installation folder that holds the library (default:\n"
     "                   ../lib/udra beside this program when it is there, else .)\n"
     "  --url ROOT       download URL root (default: DownloadUrlRoot of UDRAConfig.ini)\n"
     "  --cache BYTES    content-cache limit, 1 to 2147483647 (default 67108864)\n"
@@ -43,14 +45,13 @@ const char kUsage[] =
 // Without --dir: the installation this udra was installed with
 // (bin/../lib/udra beside it) when there is one, else the current folder.
 std::string DefaultFolder() {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = '\0';
-    std::string bin(self);
-    bin.erase(bin.find_last_of('/') == std::string::npos ? 0 : bin.find_last_of('/'));
-    const std::string folder = bin + "/../lib/udra";
-    if (access((folder + "/libUDRAClient.so").c_str(), R_OK) == 0) return folder;
+  const std::string self = udra::platform::ExecutablePath();
+  size_t cut = self.size();
+  while (cut > 0 && !udra::platform::IsPathSeparator(self[cut - 1])) --cut;
+  if (cut > 0) {
+    const char sep = udra::platform::PathSeparator();
+    const std::string folder = self.substr(0, cut) + ".." + sep + "lib" + sep + "udra";
+    if (udra::platform::FileExists(folder + sep + udra::tool::LibraryHandle::FileName())) return folder;
   }
   return ".";
 }
@@ -58,6 +59,7 @@ std::string DefaultFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  udra::platform::UseUtf8Terminal();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;

@@ -1,8 +1,0 @@
-// Whether standard error is a terminal (progress is shown only there).
-#pragma once
-
-namespace udra::publish {
-
-bool StderrIsTerminal();
-
-}  // namespace udra::publish

@@ -1,9 +1,0 @@
-#include <unistd.h>
-
-#include "Terminal.h"
-
-namespace udra::publish {
-
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
-
-}  // namespace udra::publish
