@@ -20,10 +20,34 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 wine32:i386 xvfb xauth locales nginx-light curl python3
   chromium
+  dpkg-dev make tcl  # scripts/build-mingw-deps.sh: apt-get source, the SQLite amalgamation
 )
 # 32-bit Wine comes from the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
+  update
+fi
+# scripts/build-mingw-deps.sh builds the Windows libraries from Debian's
+# source packages: deb-src lines for the archives the binary lines name.
+src_list=/etc/apt/sources.list.d/udra-deb-src.sources
+if [ ! -e "$src_list" ] && ! grep -qsE '^(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/*; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$src_list" >/dev/null
+  else
+    $SUDO tee "$src_list" >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  fi
   update
 fi
 missing=()
