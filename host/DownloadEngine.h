@@ -14,7 +14,7 @@
 // the user id of the game whose request started it.
 #pragma once
 
-#include <curl/curl.h>
+#include "host/CurlApi.h"
 
 #include <atomic>
 #include <cstdint>

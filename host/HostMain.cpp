@@ -1,7 +1,7 @@
 // UDRAHostApp.exe: the downloader host of one installation. It lives in the
 // installation folder, downloads what the game's library asks for into the
 // archive store beside it and answers over the installation's pipe.
-#include <curl/curl.h>
+#include "host/CurlApi.h"
 
 #include <atomic>
 #include <chrono>

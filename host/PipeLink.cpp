@@ -55,7 +55,8 @@ void PipeLink::Run(const std::atomic<bool>& stop) {
       owners.push_back({nullptr, false});
     } else if (!fullLogged_) {
       fullLogged_ = true;
-      log_.Format(Logger::W, "PipeLink: %zu games are connected; a further one waits", connections_.size());
+      log_.Format(Logger::W, "PipeLink: %u games are connected; a further one waits",
+                  static_cast<unsigned>(connections_.size()));
     }
     const size_t n = connections_.size();
     for (size_t k = 0; k < n; ++k) {
@@ -125,7 +126,8 @@ void PipeLink::Accept() {
   command.type = EngineCommand::Connected;
   command.connection = c->id;
   engine_.Post(std::move(command));
-  log_.Format(Logger::T, "PipeLink: connection %u opened (%zu open)", c->id, connections_.size() + 1);
+  log_.Format(Logger::T, "PipeLink: connection %u opened (%u open)", c->id,
+              static_cast<unsigned>(connections_.size() + 1));
   Connection& added = *c;
   connections_.push_back(std::move(c));
   if (!added.pipe->StartRead()) DropConnection(added, "StartRead", added.pipe->error());
@@ -163,7 +165,7 @@ void PipeLink::OnRead(Connection& c) {
   if (PipeMsgFromWire(data, size, msg) && PipeMsgLen(msg) == PipeMsgLength(PipeMsgCmd(msg)))
     Dispatch(c, msg);
   else
-    log_.Format(Logger::W, "PipeLink: malformed record of %zu bytes ignored", size);
+    log_.Format(Logger::W, "PipeLink: malformed record of %u bytes ignored", static_cast<unsigned>(size));
   if (!c.pipe->StartRead()) DropConnection(c, "StartRead", c.pipe->error());
 }
 

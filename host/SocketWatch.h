@@ -7,7 +7,7 @@
 // request on a kept-alive connection).
 #pragma once
 
-#include <curl/curl.h>
+#include "host/CurlApi.h"
 
 #include <memory>
 #include <vector>

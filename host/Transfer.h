@@ -4,7 +4,7 @@
 // download thread (DigestChecker).
 #pragma once
 
-#include <curl/curl.h>
+#include "host/CurlApi.h"
 
 #include <memory>
 #include <string>
