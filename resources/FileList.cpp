@@ -81,6 +81,12 @@ std::string AnsiToUtf8Lenient(std::string_view ansi) {
   return out;
 }
 
+// A key's home slot: its 32-bit hash scaled to the table's size, so the
+// table need not be a power of two.
+inline size_t HomeSlot(uint32_t hash, size_t capacity) {
+  return static_cast<size_t>((uint64_t(hash) * capacity) >> 32);
+}
+
 }  // namespace
 
 bool FileList::load(const std::string& filePath) {
@@ -243,10 +249,10 @@ void FileList::SortRecords() {
 }
 
 void FileList::BuildHashIndex() {
-  size_t capacity = 16;
-  while (capacity < records_.size() * 2) capacity <<= 1;
+  // One and a half slots per key (at least 16): two thirds full, short probe
+  // runs, and 6 bytes per entry whatever the count.
+  const size_t capacity = std::max<size_t>(16, records_.size() + records_.size() / 2);
   slots_.assign(capacity, 0);
-  const size_t mask = capacity - 1;
   // The keys were hashed during the parse, while their text was in the
   // cache. The table is far larger than the caches: the home slots of a
   // batch of keys are fetched ahead, then the keys are placed.
@@ -255,12 +261,12 @@ void FileList::BuildHashIndex() {
   for (size_t first = 0; first < records_.size(); first += kBatch) {
     const size_t count = std::min(kBatch, records_.size() - first);
     for (size_t j = 0; j < count; ++j) {
-      home[j] = hashes_[first + j] & mask;
+      home[j] = HomeSlot(hashes_[first + j], capacity);
       __builtin_prefetch(&slots_[home[j]], 1);
     }
     for (size_t j = 0; j < count; ++j) {
       size_t slot = home[j];
-      while (slots_[slot] != 0) slot = (slot + 1) & mask;
+      while (slots_[slot] != 0) slot = slot + 1 == capacity ? 0 : slot + 1;
       slots_[slot] = static_cast<uint32_t>(first + j + 1);
     }
   }
@@ -272,8 +278,9 @@ size_t FileList::memoryBytes() const {
 
 bool FileList::FindKey(std::string_view path, std::string_view& key, size_t& index) const {
   if (!CatalogueKey(path, key) || slots_.empty()) return false;
-  const size_t mask = slots_.size() - 1;
-  for (size_t slot = HashKey(key) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+  const size_t capacity = slots_.size();
+  for (size_t slot = HomeSlot(static_cast<uint32_t>(HashKey(key)), capacity); slots_[slot] != 0;
+       slot = slot + 1 == capacity ? 0 : slot + 1) {
     const size_t candidate = slots_[slot] - 1;
     if (KeyEqual(Text(records_[candidate].name), key)) {
       index = candidate;

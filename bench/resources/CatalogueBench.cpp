@@ -1,10 +1,11 @@
 // Catalogue figures: loading a generated 1,000,000-entry FileList.dat in key
 // order and in random order against reading and hashing the same file (with
-// the bytes held per entry), lookups of random keys, and the walk of a
-// 10,000-entry folder.
+// the bytes held per entry), the three side by side in alternating rounds,
+// lookups of random keys, and the walk of a 10,000-entry folder.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -142,6 +143,49 @@ BENCHMARK(BM_LoadFileList)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRea
 
 void BM_LoadFileList_Shuffled(benchmark::State& state) { LoadBench(state, Generated().shuffledPath); }
 BENCHMARK(BM_LoadFileList_Shuffled)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The three figures of one round side by side, alternating so that a busy
+// machine slows them alike: reading + MD5 of the sorted file, the load of the
+// sorted file and the load of the same lines in random order. Reports each in
+// ms (median of the rounds) and the random-order load against the sorted one.
+void BM_LoadShuffledAgainstSorted(benchmark::State& state) {
+  const Catalogue& c = Generated();
+  std::vector<double> base, sorted, shuffled;
+  const auto seconds = [](auto&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  double held = 0;
+  for (auto _ : state) {
+    base.push_back(seconds([&] {
+      std::string data;
+      platform::ReadWholeFile(c.path, data);
+      benchmark::DoNotOptimize(Md5::HexDigest(data.data(), data.size()));
+    }));
+    sorted.push_back(seconds([&] {
+      FileList list;
+      if (!list.load(c.path)) state.SkipWithError("load failed");
+    }));
+    shuffled.push_back(seconds([&] {
+      FileList list;
+      if (!list.load(c.shuffledPath)) state.SkipWithError("load failed");
+      held = double(list.memoryBytes()) / double(std::max<size_t>(list.entryCount(), 1));
+    }));
+    state.SetIterationTime(base.back() + sorted.back() + shuffled.back());
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+  };
+  state.counters["read_md5_ms"] = median(base) * 1e3;
+  state.counters["sorted_ms"] = median(sorted) * 1e3;
+  state.counters["shuffled_ms"] = median(shuffled) * 1e3;
+  state.counters["shuffled_x_sorted"] = median(shuffled) / median(sorted);
+  state.counters["sorted_x_read_md5"] = median(sorted) / median(base);
+  state.counters["held_bytes_per_entry"] = held;
+}
+BENCHMARK(BM_LoadShuffledAgainstSorted)->Unit(benchmark::kMillisecond)->Iterations(7)->UseManualTime();
 
 struct Loaded {
   FileList list;
