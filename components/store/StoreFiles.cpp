@@ -55,9 +55,12 @@ int64_t StoreFilesSize(const StorePaths& paths) {
 
 bool RemoveStoreFiles(const StorePaths& paths) {
   using platform::RemoveFileIfPresent;
-  bool ok = RemoveFileIfPresent(paths.wal);
-  ok = RemoveFileIfPresent(paths.shm) && ok;
-  ok = RemoveFileIfPresent(paths.database) && ok;
+  // A database that stays (Windows keeps files that another connection has
+  // open) leaves the store whole: its large entries' files are kept too.
+  if (!RemoveFileIfPresent(paths.wal) || !RemoveFileIfPresent(paths.shm) || !RemoveFileIfPresent(paths.database)) {
+    return false;
+  }
+  bool ok = true;
   EntryFiles files;
   files.SetFolder(paths.files);
   ok = files.RemoveAll() && ok;

@@ -39,7 +39,8 @@ int64_t FreeBytesAt(const std::string& path);
 int64_t StoreFilesSize(const StorePaths& paths);
 
 // Removes the database, its log and index, the large entries' files and the
-// damage marker; true when none of them is left.
+// damage marker; true when none of them is left. When the database, its log
+// or its index cannot be removed nothing else is.
 bool RemoveStoreFiles(const StorePaths& paths);
 
 // A name for a database being built next to the real one, unique to this

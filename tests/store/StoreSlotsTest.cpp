@@ -1,6 +1,5 @@
 // The store's virtual-table slots are the binary interface: these tests call
 // by slot number, as a caller built by another compiler does.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,14 +8,17 @@
 
 #include "StoreTestUtil.h"
 #include "core/IZav.h"
+#include "platform/Module.h"
 
 namespace udra::store::test {
 namespace {
 
-// Calls slot `slot` of `object`'s virtual table with the given arguments.
+// Calls slot `slot` of `object`'s virtual table with the given arguments,
+// the object passed as a member call passes it (ZAV_SLOT_CALL, from the
+// build: __thiscall on 32-bit Windows, this in ECX and the callee popping).
 template <typename R, typename... Args>
 R CallSlot(IZav* object, int slot, Args... args) {
-  using Fn = R (*)(IZav*, Args...);
+  using Fn = R(ZAV_SLOT_CALL*)(IZav*, Args...);
   void** table = *reinterpret_cast<void***>(object);
   return reinterpret_cast<Fn>(table[slot])(object, args...);
 }
@@ -94,10 +96,10 @@ TEST(StoreSlots, EveryOperationSitsInItsSlot) {
 // The staged "ZAV.dll" driven through its exports and slot numbers only, in
 // the order the library uses it.
 TEST(StoreSlots, StagedLibraryWorksThroughItsVirtualTable) {
-  void* module = dlopen(UDRA_STAGE_DIR "/ZAV.dll", RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  auto get = reinterpret_cast<GetZavFn>(dlsym(module, kGetZavExport));
-  auto release = reinterpret_cast<ReleaseZavFn>(dlsym(module, kReleaseZavExport));
+  platform::ModuleHandle module = platform::LoadModule(UDRA_STAGE_DIR "/ZAV.dll");
+  ASSERT_NE(module, nullptr);
+  auto get = reinterpret_cast<GetZavFn>(platform::ModuleSymbol(module, kGetZavExport));
+  auto release = reinterpret_cast<ReleaseZavFn>(platform::ModuleSymbol(module, kReleaseZavExport));
   ASSERT_NE(get, nullptr);
   ASSERT_NE(release, nullptr);
   IZav* zav = get();
@@ -135,7 +137,7 @@ TEST(StoreSlots, StagedLibraryWorksThroughItsVirtualTable) {
   EXPECT_TRUE(CallSlot<bool>(zav, 18, "DATA\\A.PAK"));
   EXPECT_TRUE(CallSlot<bool>(zav, 3));
   release(zav);
-  dlclose(module);
+  platform::FreeModule(module);
 }
 
 }  // namespace

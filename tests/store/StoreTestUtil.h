@@ -1,13 +1,16 @@
 // Helpers shared by the store's tests.
 #pragma once
 
-#include <stdlib.h>
-
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/Process.h"
+#include "platform/System.h"
 
 namespace udra::store::test {
 
@@ -15,10 +18,12 @@ namespace udra::store::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zavtest-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+        ("zavtest-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter++));
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);  // left by an earlier process of the same id
+    if (std::filesystem::create_directory(path, ec)) path_ = path.string();
   }
   ~TempDir() {
     std::error_code ec;
@@ -35,6 +40,28 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// The id of a process that does not run (as a writer's that has ended).
+inline long DeadProcessId() {
+  long pid = 0x3ffffff0;
+  while (platform::ProcessRunning(pid)) pid -= 4;
+  return pid;
+}
+
+// Whether a file that is open (as SQLite opens its database) can be removed
+// on the file system below `folder`: POSIX yes, Windows no.
+inline bool OpenFilesCanBeRemoved(const std::string& folder) {
+  const std::filesystem::path probe = std::filesystem::path(folder) / "open-probe";
+  std::ofstream(probe) << "x";
+  std::error_code ec;
+  bool removed = false;
+  {
+    std::ifstream open(probe);
+    removed = std::filesystem::remove(probe, ec);
+  }
+  std::filesystem::remove(probe, ec);
+  return removed;
+}
 
 // Content that checks itself: a 4-byte version and 4-byte size, then bytes
 // that follow from the name's seed and the version.
