@@ -104,38 +104,60 @@ void InsertionSort(Item* a, size_t n) {
   }
 }
 
-// Stable most-significant-byte-first radix sort of a range by its windows.
+// Stable most-significant-byte-first radix sort of the items at `data` by
+// their windows, the result left at `data` or, when `intoOther`, at `other`
+// (each pass scatters into the other buffer, so no pass copies back).
 // The bytes that all items of a range share are skipped in one step (found
 // from the bits in which any item differs from the first), so a long common
-// prefix costs one pass, not one per byte. Recursion is at most 16 deep.
-void RadixSort(Item* a, Item* scratch, size_t n) {
+// prefix costs one pass, not one per byte. The pass that finds them also
+// counts the byte after the parent's, the usual next split. Recursion is at
+// most 17 deep.
+void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther) {
+  const auto finish = [&] {
+    if (intoOther) std::memcpy(static_cast<void*>(other), data, n * sizeof(Item));
+  };
   if (n <= kSmallRange) {
-    InsertionSort(a, n);
+    InsertionSort(data, n);
+    finish();
     return;
   }
+  uint32_t count[256] = {};
   uint64_t highBits = 0;
   uint64_t lowBits = 0;
-  for (size_t i = 1; i < n; ++i) {
-    highBits |= a[i].high ^ a[0].high;
-    lowBits |= a[i].low ^ a[0].low;
+  const unsigned counted = guess < kWindow ? guess : 0;
+  for (size_t i = 0; i < n; ++i) {
+    highBits |= data[i].high ^ data[0].high;
+    lowBits |= data[i].low ^ data[0].low;
+    ++count[Digit(data[i], counted)];
   }
-  if ((highBits | lowBits) == 0) return;  // all tied in this window
+  if ((highBits | lowBits) == 0) {  // all tied in this window
+    finish();
+    return;
+  }
   const unsigned byte = highBits != 0 ? unsigned(__builtin_clzll(highBits)) / 8
                                       : 8 + unsigned(__builtin_clzll(lowBits)) / 8;
-  uint32_t count[256] = {};
-  for (size_t i = 0; i < n; ++i) ++count[Digit(a[i], byte)];
+  if (byte != counted) {
+    std::memset(count, 0, sizeof count);
+    for (size_t i = 0; i < n; ++i) ++count[Digit(data[i], byte)];
+  }
   uint32_t next[256];
   uint32_t sum = 0;
   for (const uint8_t d : kVisitOrder) {
     next[d] = sum;
     sum += count[d];
   }
-  for (size_t i = 0; i < n; ++i) scratch[next[Digit(a[i], byte)]++] = a[i];
-  std::memcpy(static_cast<void*>(a), scratch, n * sizeof(Item));
+  for (size_t i = 0; i < n; ++i) other[next[Digit(data[i], byte)]++] = data[i];
+  // The buckets now lie at `other`; each is sorted from there into the
+  // buffer the caller wants.
   size_t begin = 0;
   for (const uint8_t d : kVisitOrder) {
-    if (count[d] > 1) RadixSort(a + begin, scratch + begin, count[d]);
-    begin += count[d];
+    const size_t size = count[d];
+    if (size > 1) {
+      RadixSort(other + begin, data + begin, size, byte + 1, !intoOther);
+    } else if (size == 1 && !intoOther) {
+      data[begin] = other[begin];
+    }
+    begin += size;
   }
 }
 
@@ -185,7 +207,7 @@ std::vector<uint32_t> SortedKeyOrder(const KeyTable& keys) {
     }
     next.clear();
     for (const Range& run : runs) {
-      RadixSort(items.data() + run.begin, scratch.data() + run.begin, run.end - run.begin);
+      RadixSort(items.data() + run.begin, scratch.data() + run.begin, run.end - run.begin, 0, false);
       for (size_t a = run.begin; a < run.end;) {
         size_t b = a + 1;
         bool ended = items[a].length <= depth + kWindow;
