@@ -11,6 +11,7 @@ inline FileError FileErrorOf(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_DELETE_PENDING:  // removed, still open somewhere: gone for new openers
       return FileError::kNotFound;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
