@@ -9,3 +9,21 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The static Windows builds of SQLite, liblzma and libcurl that
+# scripts/build-mingw-deps.sh installs: UDRA_MINGW_DEPS (a cache variable or
+# the environment) names their prefix, searched before the MinGW sysroot.
+if(NOT UDRA_MINGW_DEPS AND DEFINED ENV{UDRA_MINGW_DEPS} AND NOT "$ENV{UDRA_MINGW_DEPS}" STREQUAL "")
+  set(UDRA_MINGW_DEPS "$ENV{UDRA_MINGW_DEPS}" CACHE PATH "Prefix of the static MinGW builds of SQLite, liblzma and libcurl")
+endif()
+if(UDRA_MINGW_DEPS)
+  if(NOT IS_DIRECTORY "${UDRA_MINGW_DEPS}/lib")
+    message(FATAL_ERROR "UDRA_MINGW_DEPS=${UDRA_MINGW_DEPS} holds no libraries: run scripts/build-mingw-deps.sh")
+  endif()
+  list(PREPEND CMAKE_FIND_ROOT_PATH "${UDRA_MINGW_DEPS}")
+  list(PREPEND CMAKE_PREFIX_PATH "${UDRA_MINGW_DEPS}")
+  list(REMOVE_DUPLICATES CMAKE_FIND_ROOT_PATH)
+  list(REMOVE_DUPLICATES CMAKE_PREFIX_PATH)
+  # try_compile() projects read this file again: they get the prefix too.
+  list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES UDRA_MINGW_DEPS)
+endif()

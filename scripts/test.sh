@@ -44,8 +44,11 @@ if [ "$quick" -eq 0 ]; then
   # One i686 tree: the shipped DLL (its exports checked) and the tests of the
   # portable code and the Win32 backend, run under 32-bit Wine.
   step "32-bit Windows DLL"
-  cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=ON >/dev/null \
+  # The static Windows builds of SQLite, liblzma and libcurl, cached between
+  # runs (the script prints their prefix last).
+  deps=$("$root/scripts/build-mingw-deps.sh" | tee /dev/stderr | tail -n 1) \
+    && cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=ON -DUDRA_MINGW_DEPS="$deps" >/dev/null \
     && cmake --build "$out/win32" -j "$jobs"
   built=$?
   [ "$built" -eq 0 ] && "$root/scripts/check-dll-exports.sh" "$out/win32/UDRAClient.dll"
