@@ -22,7 +22,7 @@ constexpr int kMaxNamesPerSecond = 99;
 
 struct State {
   std::mutex lock;
-  platform::AppendFile file;
+  platform::LogAppendFile file;
   bool attempted = false;
   int32_t sequence = 0;
   uint32_t processId = platform::CurrentProcessId();

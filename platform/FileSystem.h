@@ -33,8 +33,8 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
 
 bool RemoveFile(const std::string& path);
 
-// True while some process holds `path` open as an AppendFile (on POSIX by the
-// advisory lock the AppendFile takes; on Windows by any handle that keeps the
+// True while some process holds `path` open as a LogAppendFile (on POSIX by the
+// advisory lock the LogAppendFile takes; on Windows by any handle that keeps the
 // file from being deleted). A file whose state cannot be checked counts as in
 // use.
 bool IsFileInUse(const std::string& path);
@@ -113,14 +113,15 @@ std::string PathForUtf8Api(const std::string& path);
 enum class CreateResult { kCreated, kExists, kFailed };
 
 // A file kept open for appending lines (the log file), shared for reading
-// only. While it is open the file counts as in use (IsFileInUse), so that no
+// only. (Not the host's AppendFile of platform/AppendFile.h: two classes of
+// one name would share their out-of-line members' symbols.) While it is open the file counts as in use (IsFileInUse), so that no
 // other process's clean-up removes it.
-class AppendFile {
+class LogAppendFile {
  public:
-  AppendFile() = default;
-  ~AppendFile();
-  AppendFile(const AppendFile&) = delete;
-  AppendFile& operator=(const AppendFile&) = delete;
+  LogAppendFile() = default;
+  ~LogAppendFile();
+  LogAppendFile(const LogAppendFile&) = delete;
+  LogAppendFile& operator=(const LogAppendFile&) = delete;
 
   // Creates the file, replacing an existing one.
   bool Create(const std::string& path);

@@ -77,8 +77,8 @@ std::vector<FoundFile> FindFiles(const std::string& folder, const std::string& p
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
-// An AppendFile holds a shared flock on its file for as long as it is open.
-// Whoever can take the exclusive lock knows that no AppendFile has the file.
+// An LogAppendFile holds a shared flock on its file for as long as it is open.
+// Whoever can take the exclusive lock knows that no LogAppendFile has the file.
 // Opened without blocking, so that a FIFO of a matching name never stalls.
 static int OpenLockedExclusively(const std::string& path, bool& inUse) {
   inUse = false;
@@ -250,7 +250,7 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
 
 std::string PathForUtf8Api(const std::string& path) { return path; }
 
-AppendFile::~AppendFile() { Close(); }
+LogAppendFile::~LogAppendFile() { Close(); }
 
 // The shared lock marks the file as in use (see IsFileInUse). A file made by
 // CreateNew is unlocked only between its creation and this call; at that
@@ -260,14 +260,14 @@ static void MarkInUse(int fd) {
   }
 }
 
-bool AppendFile::Create(const std::string& path) {
+bool LogAppendFile::Create(const std::string& path) {
   Close();
   handle_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (handle_ >= 0) MarkInUse(int(handle_));
   return handle_ >= 0;
 }
 
-CreateResult AppendFile::CreateNew(const std::string& path) {
+CreateResult LogAppendFile::CreateNew(const std::string& path) {
   Close();
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
@@ -277,18 +277,18 @@ CreateResult AppendFile::CreateNew(const std::string& path) {
   return CreateResult::kCreated;
 }
 
-bool AppendFile::IsOpen() const { return handle_ >= 0; }
+bool LogAppendFile::IsOpen() const { return handle_ >= 0; }
 
-int AppendFile::SeekToEnd() {
+int LogAppendFile::SeekToEnd() {
   if (lseek(int(handle_), 0, SEEK_END) < 0) return errno ? errno : -1;
   return 0;
 }
 
-void AppendFile::Write(const void* data, size_t size) {
+void LogAppendFile::Write(const void* data, size_t size) {
   if (handle_ >= 0) (void)!write(int(handle_), data, size);
 }
 
-void AppendFile::Close() {
+void LogAppendFile::Close() {
   if (handle_ >= 0) close(int(handle_));
   handle_ = -1;
 }

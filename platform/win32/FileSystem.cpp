@@ -66,7 +66,7 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 
 bool IsFileInUse(const std::string& path) {
   // Asking for delete access fails with a sharing violation while any handle
-  // that does not share deletion is open, as an AppendFile's is.
+  // that does not share deletion is open, as a LogAppendFile's is.
   HANDLE file = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -240,9 +240,9 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
 
 std::string PathForUtf8Api(const std::string& path) { return AnsiToUtf8(path); }
 
-AppendFile::~AppendFile() { Close(); }
+LogAppendFile::~LogAppendFile() { Close(); }
 
-bool AppendFile::Create(const std::string& path) {
+bool LogAppendFile::Create(const std::string& path) {
   Close();
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -251,7 +251,7 @@ bool AppendFile::Create(const std::string& path) {
   return true;
 }
 
-CreateResult AppendFile::CreateNew(const std::string& path) {
+CreateResult LogAppendFile::CreateNew(const std::string& path) {
   Close();
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -264,9 +264,9 @@ CreateResult AppendFile::CreateNew(const std::string& path) {
   return CreateResult::kCreated;
 }
 
-bool AppendFile::IsOpen() const { return handle_ != -1; }
+bool LogAppendFile::IsOpen() const { return handle_ != -1; }
 
-int AppendFile::SeekToEnd() {
+int LogAppendFile::SeekToEnd() {
   if (SetFilePointer(reinterpret_cast<HANDLE>(handle_), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
     const DWORD error = GetLastError();
     if (error != NO_ERROR) return int(error);
@@ -274,12 +274,12 @@ int AppendFile::SeekToEnd() {
   return 0;
 }
 
-void AppendFile::Write(const void* data, size_t size) {
+void LogAppendFile::Write(const void* data, size_t size) {
   DWORD written = 0;
   if (handle_ != -1) WriteFile(reinterpret_cast<HANDLE>(handle_), data, DWORD(size), &written, nullptr);
 }
 
-void AppendFile::Close() {
+void LogAppendFile::Close() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;
 }

@@ -12,7 +12,7 @@ TEST(FileInUseTest, CreateNewNeverReplacesAFile) {
   test::TempDir dir;
   const std::string path = dir / "a.log";
   dir.Write("a.log", "earlier");
-  AppendFile file;
+  LogAppendFile file;
   EXPECT_EQ(file.CreateNew(path), CreateResult::kExists);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(dir.Read("a.log"), "earlier");
@@ -20,7 +20,7 @@ TEST(FileInUseTest, CreateNewNeverReplacesAFile) {
   const std::string fresh = dir / "b.log";
   ASSERT_EQ(file.CreateNew(fresh), CreateResult::kCreated);
   file.Write("x\n", 2);
-  AppendFile second;
+  LogAppendFile second;
   EXPECT_EQ(second.CreateNew(fresh), CreateResult::kExists);  // also while the first holds it
   file.Close();
   EXPECT_EQ(dir.Read("b.log"), "x\n");
@@ -30,7 +30,7 @@ TEST(FileInUseTest, CreateNewNeverReplacesAFile) {
 TEST(FileInUseTest, AnOpenFileIsNeitherReportedFreeNorRemoved) {
   test::TempDir dir;
   const std::string path = dir / "held.log";
-  AppendFile file;
+  LogAppendFile file;
   ASSERT_EQ(file.CreateNew(path), CreateResult::kCreated);
   EXPECT_TRUE(IsFileInUse(path));
   EXPECT_FALSE(RemoveUnusedFile(path));

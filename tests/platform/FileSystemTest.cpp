@@ -50,7 +50,7 @@ TEST(FileSystemTest, WholeFilesAndAppendFile) {
   EXPECT_EQ(read, data);
   EXPECT_FALSE(ReadWholeFile(dir / "absent", read));
 
-  AppendFile log;
+  LogAppendFile log;
   ASSERT_TRUE(log.Create(path));  // replaces the file
   EXPECT_EQ(log.SeekToEnd(), 0);
   log.Write("one\n", 4);
