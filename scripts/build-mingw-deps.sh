@@ -43,12 +43,15 @@ work=${UDRA_MINGW_DEPS_WORK:-$cache/mingw-deps-work}
 
 die() { echo "build-mingw-deps: FAILED: $*" >&2; exit 1; }
 
-for tool in "$cc" "$host-ar" "$host-windres" gcc make cmake ninja tclsh apt-get dpkg-source sha256sum; do
+for tool in "$cc" "$host-ar" "$host-windres" gcc make cmake ninja tclsh apt-get dpkg-source sha256sum flock; do
   command -v "$tool" >/dev/null || die "$tool is missing (scripts/install-deps.sh installs it)"
 done
 mkdir -p "$prefix" "$work/src" "$work/build" "$work/logs" || die "cannot create $prefix or $work"
 prefix=$(cd "$prefix" && pwd)
 work=$(cd "$work" && pwd)
+# One run at a time: the build folders in $work are shared by every prefix.
+exec 9>"$work/.lock"
+flock -n 9 || { echo "waiting for another build-mingw-deps.sh run to finish" >&2; flock 9; }
 mkdir -p "$prefix/.stamps"
 
 compiler="$($cc -dumpfullversion 2>/dev/null || $cc -dumpversion) $(dpkg-query -W -f='${Version}' gcc-mingw-w64-i686-posix 2>/dev/null || true)"
