@@ -72,7 +72,7 @@ TEST(PosixRules, ObjectsAreClosedToOtherUsers) {
   // Log files, whatever the umask.
   const fs::path log = memory.parent_path() / (UniqueName("UDRATESTLOG") + ".log");
   const mode_t before = umask(0);
-  AppendFile file;
+  LogAppendFile file;
   ASSERT_EQ(file.CreateNew(log.string()), CreateResult::kCreated);
   umask(before);
   EXPECT_EQ(fs::status(log).permissions() & mask, fs::perms::owner_read | fs::perms::owner_write);
