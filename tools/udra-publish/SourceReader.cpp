@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "PreviousVersion.h"
-#include "StreamDigest.h"
+#include "host/Md5Stream.h"
 
 namespace fs = std::filesystem;
 
@@ -105,7 +105,7 @@ bool DigestAhead::Hash(const HashJob& job, std::vector<char>& buffer, std::ifstr
   in.clear();
   in.open(job.path, std::ios::binary);
   if (!in) return false;
-  thread_local StreamDigest md5;
+  thread_local host::Md5Stream md5;
   md5.Reset();
   uint64_t size = 0;
   while (size <= maxSize_) {
