@@ -10,5 +10,8 @@ int TerminalColumns();
 // Makes the terminal show UTF-8 text as such (Windows: the console's output
 // code page; POSIX terminals take UTF-8 already).
 void UseUtf8Terminal();
+// Makes standard output pass bytes through unchanged (Windows: no CR added
+// before LF, no stop at a Ctrl-Z); POSIX streams are binary already.
+void UseBinaryStandardOutput();
 
 }  // namespace udra::platform

@@ -19,4 +19,6 @@ int TerminalColumns() {
 
 void UseUtf8Terminal() {}
 
+void UseBinaryStandardOutput() {}
+
 }  // namespace udra::platform

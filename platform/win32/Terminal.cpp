@@ -1,6 +1,7 @@
 #include "platform/Terminal.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -28,6 +29,11 @@ void UseUtf8Terminal() {
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (GetConsoleMode(err, &mode)) SetConsoleMode(err, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */);
+}
+
+void UseBinaryStandardOutput() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace udra::platform

@@ -1,4 +1,6 @@
 #include <windows.h>
+// The system header maps ReplaceFile to ReplaceFileW; ours is a function of its own.
+#undef ReplaceFile
 
 #include "DurableFile.h"
 

@@ -14,6 +14,7 @@
 #include "ProgressLine.h"
 #include "StartFailure.h"
 #include "SyncOutcome.h"
+#include "config/VersionSettings.h"
 #include "platform/CodePage.h"
 #include "platform/System.h"
 #include "platform/Terminal.h"
@@ -46,13 +47,23 @@ std::unique_ptr<GameSession> StartSession(const Options& options) {
   std::string url = options.url;
   UDRAManagerInfo info{};
   const bool haveInfo = session->Info(info);
-  if (url.empty() && haveInfo) url = info.downloadUrlRoot;
+  std::string fileList = info.fileListPath;
+  if (!haveInfo) {
+    // A library without the diagnostics exports (the Windows build): the
+    // tool reads the installation's version settings itself.
+    VersionSettings settings;
+    settings.Load(options.dir);
+    if (url.empty()) url = settings.DownloadUrlRoot();
+    fileList = settings.FileListPath();
+  } else if (url.empty()) {
+    url = info.downloadUrlRoot;
+  }
   const int64_t started = platform::UnixTime();
   if (!session->Initialize(url, options.cacheLimit, kStartUpTimeoutMs, error)) {
     std::fprintf(stderr, "udra: %s\n", error.c_str());
     StartFailureFacts facts;
     facts.folder = options.dir;
-    facts.fileList = info.fileListPath;
+    facts.fileList = fileList;
     facts.processId = platform::CurrentProcessId();
     facts.since = started;
     for (const std::string& line : ExplainStartFailure(facts)) std::fprintf(stderr, "udra: %s\n", line.c_str());
@@ -253,6 +264,8 @@ int StatCommand(const Options& options) {
 int CatCommand(const Options& options) {
   auto session = StartSession(options);
   if (!session) return 1;
+  // The files' bytes exactly: a text-mode stream would add a CR before every LF.
+  platform::UseBinaryStandardOutput();
   int status = 0;
   for (const std::string& path : options.paths) {
     IResourceManager* m = session->manager();
