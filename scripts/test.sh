@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Linux build and the main job, sanitizer
 # builds, brief fuzzing, the 32-bit Windows DLL with its export check, and the
-# 32-bit Windows tests under 32-bit Wine.
+# 32-bit Windows tests and the main job under 32-bit Wine.
 # Usage: scripts/test.sh [--quick]   (--quick: the Linux build only)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,7 +48,7 @@ if [ "$quick" -eq 0 ]; then
   # runs (the script prints their prefix last).
   deps=$("$root/scripts/build-mingw-deps.sh" | tee /dev/stderr | tail -n 1) \
     && cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=ON -DUDRA_MINGW_DEPS="$deps" >/dev/null \
+      -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=ON -DUDRA_BUILD_COMPANIONS=ON -DUDRA_MINGW_DEPS="$deps" >/dev/null \
     && cmake --build "$out/win32" -j "$jobs"
   built=$?
   [ "$built" -eq 0 ] && "$root/scripts/check-dll-exports.sh" "$out/win32/UDRAClient.dll"
@@ -57,6 +57,11 @@ if [ "$quick" -eq 0 ]; then
   step "32-bit Windows tests under Wine"
   [ "$built" -eq 0 ] && "$root/scripts/run-wine-tests.sh" "$out/win32/tests" 32
   result $? "Wine tests"
+
+  # The Windows builds of the library, companions, host and tools together.
+  step "The main job under 32-bit Wine"
+  [ "$built" -eq 0 ] && "$root/scripts/wine-e2e.sh" "$out/win32"
+  result $? "main job under Wine"
 fi
 
 echo
