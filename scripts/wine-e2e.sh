@@ -189,8 +189,7 @@ else
   for ((i = 0; i < 150; i++)); do [ -s "$work/qos.jsonl" ] && break; sleep 0.1; done
   if grep -q '"kind":0' "$work/qos.jsonl"; then
     cut -c1-200 "$work/qos.jsonl"
-    grep -q '"UDRA v0\.0\.0\.0"' "$work/qos.jsonl" \
-      && echo "note: the report names version 0.0.0.0: UDRAHostApp.exe carries no version resource"
+    grep -q '"UDRA v1\.0\.0\.1"' "$work/qos.jsonl" || fail "the report does not name the host's version 1.0.0.1"
     grep -qi '^LastReport=0' "$ini" || fail "LastReport was not reset: $(grep -i LastReport "$ini")"
     done_step
   else

@@ -163,7 +163,7 @@ ReuseOutcome ReusePrevious(OutputTree& tree, const PreviousDownload& old, const 
   if (!old.consistent || old.path.empty()) return ReuseOutcome::kInconsistent;
   // One look: file_size fails for anything but a (linked-to) regular file.
   std::error_code ec;
-  const uint64_t size = fs::file_size(tree.Root() / old.path, ec);
+  const uint64_t size = fs::file_size(tree.Root() / PathOf(old.path), ec);
   if (ec || size != uint64_t(old.packedSize)) return ReuseOutcome::kMissing;
   bool linked = false;
   if (!tree.Reuse(old.path, to, linked, error)) return ReuseOutcome::kFailed;
