@@ -26,6 +26,17 @@ function(udra_companion target file_name)
   udra_stage(${target})
 endfunction()
 
+# A companion's export list: a .def file on Windows (undecorated cdecl
+# names, exactly these), an ELF version script, when it has one, elsewhere.
+function(udra_export_list target def_file map_file)
+  if(WIN32)
+    target_sources(${target} PRIVATE ${def_file})
+  elseif(map_file)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/${map_file})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${map_file})
+  endif()
+endfunction()
+
 # One GoogleTest executable; its tests are registered with CTest.
 function(udra_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
