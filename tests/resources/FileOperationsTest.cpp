@@ -10,48 +10,22 @@
 
 #include "resources/FileOperations.h"
 #include "resources/KeyOrder.h"
+#include "support/FileSlotsManager.h"
 
 namespace udra {
 namespace {
 
 // A manager that forwards its file slots to FileOperations, as the real one
 // does; the other slots do nothing.
-class FakeManager : public IResourceManager {
+class FakeManager : public test::FileSlotsManager {
  public:
   FakeManager()
       : ops(lock, fileList, useRecord, *this, [this](const std::string& n) { return store.count(n) > 0; },
             [this](const std::string& key, int32_t size) { return Load(key, size); },
             [this] { return tick; }) {}
 
-  void DeletingDestructor(unsigned) override {}
-  bool Initialize(const char*, int32_t) override { return false; }
-  bool Uninitialize() override { return false; }
-  int32_t OpenFile(const char* p, const char* m) override { return ops.OpenFile(p, m); }
-  bool ReadOpenFile(int32_t h, void* b, uint32_t* s, int32_t u) override { return ops.ReadOpenFile(h, b, s, u); }
-  bool TellOpenFile(int32_t h, uint64_t* p) override { return ops.TellOpenFile(h, p); }
-  bool SeekOpenFile(int32_t h, int64_t o, int32_t w) override { return ops.SeekOpenFile(h, o, w); }
-  bool IsOpenFileAtEnd(int32_t h) override { return ops.IsOpenFileAtEnd(h); }
-  bool CloseFile(int32_t h) override { return ops.CloseFile(h); }
-  bool QueryOpenFileSize(int32_t h, int32_t* s) override { return ops.QueryOpenFileSize(h, s); }
-  bool QueryFileSize(const char* p, int32_t* s) override { return ops.QueryFileSize(p, s); }
-  bool IsFileInArchive(const char* p) override { return ops.IsFileInArchive(p); }
-  bool IsFolder(const char* p) override { return ops.IsFolder(p); }
-  int32_t StartSync(const char*, UDRA_HWND, int32_t, int32_t) override { return -1; }
-  void CancelSync(int32_t) override {}
-  bool GetSyncInfo(int32_t, SyncInfo*) override { return false; }
-  bool SetSyncPriority(int32_t, int32_t) override { return false; }
-  int32_t GetErrorInfo(char*, int32_t) override { return 0; }
-  bool SendHostFlag(int32_t) override { return false; }
-  bool Reserved(int32_t, int32_t) override { return false; }
-  bool SetCacheLimit(int32_t b) override { return ops.SetCacheLimit(b); }
-  int32_t GetHostValue2() override { return 0; }
-  int32_t GetHostValue1() override { return 0; }
-  bool ExtractFile(const char*) override { return false; }
-  bool SetUin(const char*) override { return false; }
-  bool RefreshShareState() override { return false; }
-  void SetCallbackHWnd(UDRA_HWND) override {}
-  int32_t ListFiles(const char* p, FileInfo** o) override { return ops.ListFiles(p, o); }
-  void FreeFileList(FileInfo* a) override { ops.FreeFileList(a); }
+  FileOperations& files() override { return ops; }
+
 
   DecodedContent Load(const std::string& key, int32_t size) {
     ++loads;
