@@ -1,8 +1,5 @@
 // The QoS report a shut-down sends, received by udra-qosd.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,33 +8,24 @@
 #include <thread>
 
 #include "EndToEndFixture.h"
+#include "support/Collector.h"
 
 namespace udra::e2e {
 namespace {
 
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 TEST(QosReportTest, ShutDownSendsTheSummaryAndTheMissingFiles) {
-  const int port = FreeUdpPort();
+  const int port = test::FreeUdpPort();
+  ASSERT_NE(port, 0);
   EndToEnd env({{"Maps/m.map", "map"}, {"Data/a.txt", "a"}}, "", "",
                "[ZEPH]\nReportInterval=1\nServerHost=127.0.0.1\nServerPort=" + std::to_string(port) + "\n");
   ASSERT_TRUE(env.ready());
   const std::string out = env.install() / "qosd.json";
   const std::string command = std::string(UDRA_STAGE_DIR) + "/udra-qosd --port " + std::to_string(port) +
                               " --collector 127.0.0.1:" + std::to_string(port) +
-                              " --max-records 2 --idle-exit 20 > " + out + " 2>/dev/null &";
+                              " --max-records 2 --idle-exit 20 > " + out + " 2>" + out + ".err &";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it bind
+  std::string err;
+  ASSERT_TRUE(test::WaitUntilListening(out + ".err", 10000, err)) << err;
 
   env.Start();
   IResourceManager* m = env.manager();

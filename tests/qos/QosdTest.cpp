@@ -12,19 +12,10 @@
 #include "log/Logger.h"
 #include "platform/Socket.h"
 #include "qos/QosReport.h"
+#include "support/Collector.h"
 
 namespace udra::qos {
 namespace {
-
-uint16_t FreeUdpPort() {
-  platform::SocketHandle s = platform::SocketCreate(platform::SocketKind::Datagram);
-  uint32_t loopback = 0;
-  platform::SocketParseDotted("127.0.0.1", loopback);
-  uint16_t port = 0;
-  if (!platform::SocketBind(s, loopback, 0) || !platform::SocketLocalPort(s, port)) port = 0;
-  platform::SocketClose(s);
-  return port;
-}
 
 std::string Qosd() { return JoinPath(UDRA_STAGE_DIR, "udra-qosd"); }
 
@@ -42,18 +33,14 @@ TEST(Qosd, HelpDescribesTheOptions) {
 TEST(Qosd, PrintsEveryReportRecordAndCountsGarbage) {
   const std::string folder = test::TempFolder();
   const std::string errFile = JoinPath(folder, "qosd.err");
-  const uint16_t port = FreeUdpPort();
+  const uint16_t port = udra::test::FreeUdpPort();
   ASSERT_NE(port, 0);
   const std::string command = Qosd() + " --port " + std::to_string(port) +
                               " --max-records 3 --idle-exit 20 --score 5 2>" + errFile;
   FILE* out = popen(command.c_str(), "r");
   ASSERT_NE(out, nullptr);
   std::string err;
-  for (int i = 0; i < 250 && err.find("listening") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    platform::ReadWholeFile(errFile, err);
-  }
-  ASSERT_NE(err.find("listening"), std::string::npos) << err;
+  ASSERT_TRUE(udra::test::WaitUntilListening(errFile, 5000, err)) << err;
 
   platform::SocketHandle junk = platform::SocketCreate(platform::SocketKind::Datagram);
   uint32_t loopback = 0;
@@ -96,7 +83,7 @@ TEST(Qosd, PrintsEveryReportRecordAndCountsGarbage) {
 TEST(Qosd, StopsOnSigtermWithItsCount) {
   const std::string folder = test::TempFolder();
   const std::string errFile = JoinPath(folder, "qosd.err");
-  const uint16_t port = FreeUdpPort();
+  const uint16_t port = udra::test::FreeUdpPort();
   ASSERT_NE(port, 0);
   const std::string command = "timeout -s TERM 1 " + Qosd() + " --port " + std::to_string(port) +
                               " --idle-exit 30 2>" + errFile;

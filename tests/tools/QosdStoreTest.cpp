@@ -16,20 +16,11 @@
 #include "platform/FileSystem.h"
 #include "platform/Socket.h"
 #include "qos/QosReport.h"
+#include "support/Collector.h"
 #include "support/TempDir.h"
 
 namespace udra::qos {
 namespace {
-
-uint16_t FreeUdpPort() {
-  platform::SocketHandle s = platform::SocketCreate(platform::SocketKind::Datagram);
-  uint32_t loopback = 0;
-  platform::SocketParseDotted("127.0.0.1", loopback);
-  uint16_t port = 0;
-  if (!platform::SocketBind(s, loopback, 0) || !platform::SocketLocalPort(s, port)) port = 0;
-  platform::SocketClose(s);
-  return port;
-}
 
 long long Scalar(sqlite3* db, const char* sql) {
   sqlite3_stmt* s = nullptr;
@@ -71,7 +62,7 @@ TEST(QosdStore, StoresEveryRecordAndPathAndReportsThemAsAPage) {
   test::TempDir dir;
   const std::string db = dir.path() + "/qos.db";
   const std::string errFile = dir.path() + "/qosd.err";
-  const uint16_t port = FreeUdpPort();
+  const uint16_t port = test::FreeUdpPort();
   ASSERT_NE(port, 0);
   // Client A: summary, two missing paths, one failed; client B: summary and
   // one missing path: five records.
@@ -80,11 +71,7 @@ TEST(QosdStore, StoresEveryRecordAndPathAndReportsThemAsAPage) {
                           "r");
   ASSERT_NE(collector, nullptr);
   std::string err;
-  for (int i = 0; i < 500 && err.find("listening") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    platform::ReadWholeFile(errFile, err);
-  }
-  ASSERT_NE(err.find("listening"), std::string::npos) << err;
+  ASSERT_TRUE(test::WaitUntilListening(errFile, 10000, err)) << err;
 
   Logger log("QosdStoreTest", "");
   QosReportInput a(log);
