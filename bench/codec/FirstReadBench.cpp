@@ -34,7 +34,6 @@
 
 #include "codec/LzmaCodec.h"
 #include "codec/StoredEntry.h"
-#include "core/IZav.h"
 #include "core/IZavDigests.h"
 #include "platform/FileSystem.h"
 #include "platform/Module.h"
@@ -42,6 +41,7 @@
 #include "udra/IResourceManager.h"
 #include "util/Md5.h"
 
+#include "BenchStore.h"
 #include "GameContent.h"
 
 namespace {
@@ -183,27 +183,12 @@ bool WriteInstallation(const fs::path& dir, std::vector<SizeCase>& cases) {
   }
   if (!udra::platform::WriteWholeFile((dir / "FileList.dat").string(), list.data(), list.size())) return false;
 
-  // The store, written through the module the library will load.
-  udra::platform::ModuleHandle zavModule = udra::platform::LoadModule((dir / "ZAV.dll").string());
-  auto get = reinterpret_cast<udra::GetZavFn>(udra::platform::ModuleSymbol(zavModule, udra::kGetZavExport));
-  auto release = reinterpret_cast<udra::ReleaseZavFn>(udra::platform::ModuleSymbol(zavModule, udra::kReleaseZavExport));
-  auto digests = reinterpret_cast<udra::GetZavDigestsFn>(
-      udra::platform::ModuleSymbol(zavModule, udra::kGetZavDigestsExport));
-  if (!get || !release || !digests) return false;
-  udra::IZav* zav = get();
-  udra::IZavDigests* ext = zav ? digests(zav) : nullptr;
-  bool ok = ext && zav->Create((dir / "UDRADownload").string().c_str(), 0, 0);
+  std::vector<udra::ZavDigestEntry> entries;
   for (const SizeCase& c : cases) {
-    for (const std::string& name : c.names) {
-      const udra::ZavDigestEntry e{name.c_str(), c.entry.data(), uint32_t(c.entry.size()), c.packedDigest.c_str()};
-      ok = ok && ext->PutEntriesWithDigests(&e, 1);
-    }
+    for (const std::string& name : c.names)
+      entries.push_back({name.c_str(), c.entry.data(), uint32_t(c.entry.size()), c.packedDigest.c_str()});
   }
-  if (zav) {
-    ok = zav->Close() && ok;
-    release(zav);
-  }
-  return ok;
+  return FillBenchStore(dir, entries);
 }
 
 }  // namespace

@@ -26,7 +26,6 @@
 
 #include "codec/LzmaCodec.h"
 #include "codec/StoredEntry.h"
-#include "core/IZav.h"
 #include "core/IZavDigests.h"
 #include "platform/FileSystem.h"
 #include "platform/Module.h"
@@ -34,6 +33,7 @@
 #include "udra/IResourceManager.h"
 #include "util/Md5.h"
 
+#include "BenchStore.h"
 #include "GameContent.h"
 
 namespace {
@@ -134,27 +134,15 @@ bool WriteInstallation(const fs::path& dir, const Content& c) {
   }
   if (!udra::platform::WriteWholeFile((dir / "FileList.dat").string(), list.data(), list.size())) return false;
 
-  udra::platform::ModuleHandle zavModule = udra::platform::LoadModule((dir / "ZAV.dll").string());
-  auto get = reinterpret_cast<udra::GetZavFn>(udra::platform::ModuleSymbol(zavModule, udra::kGetZavExport));
-  auto release = reinterpret_cast<udra::ReleaseZavFn>(udra::platform::ModuleSymbol(zavModule, udra::kReleaseZavExport));
-  auto digests = reinterpret_cast<udra::GetZavDigestsFn>(
-      udra::platform::ModuleSymbol(zavModule, udra::kGetZavDigestsExport));
-  if (!get || !release || !digests) return false;
-  udra::IZav* zav = get();
-  udra::IZavDigests* ext = zav ? digests(zav) : nullptr;
-  bool ok = ext && zav->Create((dir / "UDRADownload").string().c_str(), 0, 0);
-  const udra::ZavDigestEntry pack{"Bench\\Pack.pack", c.package.data(), uint32_t(c.package.size()), packDigest.c_str()};
-  ok = ok && ext->PutEntriesWithDigests(&pack, 1);
-  for (int i = 0; i < kMembers && ok; ++i) {
-    const std::string d = udra::Md5::HexDigest(c.entries[i].data(), c.entries[i].size());
-    const udra::ZavDigestEntry e{c.aloneKeys[i].c_str(), c.entries[i].data(), uint32_t(c.entries[i].size()), d.c_str()};
-    ok = ext->PutEntriesWithDigests(&e, 1);
-  }
-  if (zav) {
-    ok = zav->Close() && ok;
-    release(zav);
-  }
-  return ok;
+  std::vector<std::string> memberDigests;
+  for (int i = 0; i < kMembers; ++i)
+    memberDigests.push_back(udra::Md5::HexDigest(c.entries[i].data(), c.entries[i].size()));
+  std::vector<udra::ZavDigestEntry> entries{
+      {"Bench\\Pack.pack", c.package.data(), uint32_t(c.package.size()), packDigest.c_str()}};
+  for (int i = 0; i < kMembers; ++i)
+    entries.push_back(
+        {c.aloneKeys[i].c_str(), c.entries[i].data(), uint32_t(c.entries[i].size()), memberDigests[i].c_str()});
+  return FillBenchStore(dir, entries);
 }
 
 // Milliseconds per file to read `keys` whole through `m`; negative on failure.
