@@ -16,10 +16,12 @@
 #include <openssl/x509v3.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -70,6 +72,27 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 
 std::string Md5Hex(const std::string& data) { return Md5::HexDigest(data.data(), data.size()); }
 
+namespace {
+
+std::string ExecutableOf(int pid) {
+  char target[4096];
+  const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
+int ParentOf(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
+  const size_t close = text.rfind(')');
+  int parent = -1;
+  if (close != std::string::npos) std::sscanf(text.c_str() + close + 1, " %*c %d", &parent);
+  return parent;
+}
+
+}  // namespace
+
 int RunningPidOf(const std::string& path) {
   std::error_code error;
   const std::string wanted = std::filesystem::canonical(path, error).string();
@@ -78,11 +101,12 @@ int RunningPidOf(const std::string& path) {
   int found = -1;
   while (dirent* entry = proc ? readdir(proc) : nullptr) {
     const int pid = std::atoi(entry->d_name);
-    if (pid <= 0) continue;
-    char target[4096];
-    const std::string link = "/proc/" + std::string(entry->d_name) + "/exe";
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, size_t(n)) == wanted) found = pid;
+    if (pid <= 0 || ExecutableOf(pid) != wanted) continue;
+    // A clone of the program is not another instance of it: the leak
+    // checker of a sanitizer build forks one at exit, and killing that one
+    // leaves its parent waiting for it for ever.
+    if (ExecutableOf(ParentOf(pid)) == wanted) continue;
+    found = pid;
   }
   if (proc) closedir(proc);
   return found;
