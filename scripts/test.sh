@@ -46,7 +46,7 @@ if [ "$quick" -eq 0 ]; then
   step "32-bit Windows DLL"
   # The static Windows builds of SQLite, liblzma and libcurl, cached between
   # runs (the script prints their prefix last).
-  deps=$("$root/scripts/build-mingw-deps.sh" | tee /dev/stderr | tail -n 1) \
+  deps=$("$root/scripts/build-mingw-deps.sh" | tee >(cat >&2) | tail -n 1) \
     && cmake -S "$root" -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DUDRA_BUILD_TESTS=ON -DUDRA_BUILD_COMPANIONS=ON -DUDRA_MINGW_DEPS="$deps" >/dev/null \
     && cmake --build "$out/win32" -j "$jobs"
