@@ -29,6 +29,21 @@ long MakerOf(const std::string& token) {
   return end != nullptr && *end == '-' && pid > 0 ? pid : 0;
 }
 
+// Creates the entry file at `path`, fills it with `fill` and flushes it to
+// disk; on any failure the file is removed again.
+template <typename Fill>
+ZavErrorCode CreateFilled(const std::string& path, Fill fill) {
+  RandomAccessFile file;
+  FileError error = file.Open(path, RandomAccessFile::Mode::kCreateNew);
+  if (error != FileError::kNone) return CodeOf(error);
+  error = fill(file);
+  if (error == FileError::kNone) error = file.Sync();
+  if (error == FileError::kNone) return kZavOk;
+  file.Close();
+  platform::RemoveFileIfPresent(path);
+  return CodeOf(error);
+}
+
 }  // namespace
 
 std::string EntryFiles::NewToken() {
@@ -58,29 +73,11 @@ bool EntryFiles::IsToken(const std::string& token) {
 }
 
 ZavErrorCode EntryFiles::WriteNew(const std::string& token, const void* data, uint32_t size) const {
-  const std::string path = PathOf(token);
-  RandomAccessFile file;
-  FileError error = file.Open(path, RandomAccessFile::Mode::kCreateNew);
-  if (error != FileError::kNone) return CodeOf(error);
-  error = file.Write(data, size);
-  if (error == FileError::kNone) error = file.Sync();
-  if (error == FileError::kNone) return kZavOk;
-  file.Close();
-  platform::RemoveFileIfPresent(path);
-  return CodeOf(error);
+  return CreateFilled(PathOf(token), [&](RandomAccessFile& file) { return file.Write(data, size); });
 }
 
 ZavErrorCode EntryFiles::CopyNew(const std::string& token, const RandomAccessFile& source, uint32_t size) const {
-  const std::string path = PathOf(token);
-  RandomAccessFile file;
-  FileError error = file.Open(path, RandomAccessFile::Mode::kCreateNew);
-  if (error != FileError::kNone) return CodeOf(error);
-  error = file.AppendFrom(source, size);
-  if (error == FileError::kNone) error = file.Sync();
-  if (error == FileError::kNone) return kZavOk;
-  file.Close();
-  platform::RemoveFileIfPresent(path);
-  return CodeOf(error);
+  return CreateFilled(PathOf(token), [&](RandomAccessFile& file) { return file.AppendFrom(source, size); });
 }
 
 ZavErrorCode EntryFiles::MoveNew(const std::string& token, const std::string& sourcePath, RandomAccessFile& source,
