@@ -89,10 +89,10 @@ bool DownloadEngine::Start() {
   // Connections stay open between transfers and are shared by them.
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.maxParallel * 2));
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.maxParallel));
-  // Transfers to an HTTP/2 server run as streams of one connection; MaxParallel
-  // still bounds the transfers at once, so it stays under the streams a
-  // connection may carry (100 by default, 128 for nginx).
+  // Transfers to an HTTP/2 server run as streams of one connection, up to
+  // MaxStreams of them (nginx allows 128 per connection).
   curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS, static_cast<long>(settings_.maxStreams));
   auto deliver = [this](StoreWriter::Results results) {
     bool wake;
     {
@@ -340,7 +340,7 @@ CURL* DownloadEngine::TakeEasy() {
 
 void DownloadEngine::StartTransfers() {
   bool started = false;
-  while (!paused_ && !stop_ && active_.size() < static_cast<size_t>(settings_.maxParallel) &&
+  while (!paused_ && !stop_ && active_.size() < TransferLimit() &&
          checker_->pendingBytes() + writer_->pendingBytes() < kMaxStoreBacklog) {
     Job* job = jobs_.NextQueued();
     if (!job) break;
@@ -348,6 +348,14 @@ void DownloadEngine::StartTransfers() {
     if (StartOne(*job)) started = true;
   }
   if (started) RebalanceSpeed();
+}
+
+// MaxParallel connections, or MaxStreams while the server multiplexes: the
+// last transfer that ended said so. Should a server stop multiplexing, the
+// transfers beyond its connections wait inside libcurl until one is free, and
+// the next transfer that ends brings the limit back.
+size_t DownloadEngine::TransferLimit() const {
+  return static_cast<size_t>(multiplexing_ ? settings_.maxStreams : settings_.maxParallel);
 }
 
 bool DownloadEngine::StartOne(Job& job) {
@@ -406,6 +414,9 @@ void DownloadEngine::OnTransferDone(CURL* easy, CURLcode code) {
   active_.erase(it);
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  long version = CURL_HTTP_VERSION_NONE;  // file:// and failed connects tell nothing
+  curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &version);
+  if (version != CURL_HTTP_VERSION_NONE) multiplexing_ = version >= CURL_HTTP_VERSION_2_0;
   secondBytes_ += t->TakeNewBytes();
   curl_multi_remove_handle(multi_, easy);
   if (code == CURLE_OK) t->Finish();

@@ -84,6 +84,7 @@ class DownloadEngine {
   // Stops and forgets the jobs no request waits for any more.
   void DropOrphans(const std::vector<std::string>& keys);
   void StartTransfers();
+  size_t TransferLimit() const;
   bool StartOne(Job& job);
   void OnTransferDone(CURL* easy, CURLcode code);
   bool RetryWanted(const Job& job, const Transfer& t, CURLcode code, long status) const;
@@ -131,6 +132,7 @@ class DownloadEngine {
   };
   std::map<uint32_t, Game> games_;  // by connection
   bool paused_ = false;
+  bool multiplexing_ = false;  // the last transfer that ended ran over HTTP/2
   uint32_t lastState_ = 0xFFFFFFFFu;
 
   uint32_t secondStart_ = 0;

@@ -20,6 +20,7 @@ HostSettings LoadHostSettings(const std::string& iniPath) {
   HostSettings s;
   const char* h = "Host";
   s.maxParallel = ReadClamped(iniPath, h, "MaxParallel", s.maxParallel, 1, 64);
+  s.maxStreams = std::max(s.maxParallel, ReadClamped(iniPath, h, "MaxStreams", s.maxStreams, 1, 128));
   s.maxRetries = ReadClamped(iniPath, h, "MaxRetries", s.maxRetries, 0, 20);
   s.retryDelayMs = ReadClamped(iniPath, h, "RetryDelay", s.retryDelayMs, 0, 30000);
   s.retryAfterLimit = ReadClamped(iniPath, h, "RetryAfterLimit", s.retryAfterLimit, 0, 300);

@@ -8,6 +8,10 @@ namespace udra::host {
 
 struct HostSettings {
   int maxParallel = 8;           // [Host] MaxParallel: transfers at once (1..64)
+  // [Host] MaxStreams: transfers at once while the server multiplexes them
+  // over one HTTP/2 connection (1..128). Streams cost the server no
+  // connection each, so more of them run than MaxParallel allows; never fewer.
+  int maxStreams = 64;
   int maxRetries = 3;            // [Host] MaxRetries: further attempts after a transient failure (0..20)
   int retryDelayMs = 500;        // [Host] RetryDelay: first back-off in ms, doubled per attempt (max 30 s)
   int retryAfterLimit = 10;      // [Host] RetryAfterLimit: the longest Retry-After (s) of a 503 or 429

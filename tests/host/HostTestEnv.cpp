@@ -167,8 +167,9 @@ bool Nginx::Start() {
        << "    location /slow/ { limit_rate 2m; }\n  }\n";
   if (!certFile_.empty()) {
     tlsPort_ = FreePort();
-    conf << "  log_format tls '$server_protocol $connection $request_uri $status';\n"
+    conf << "  log_format tls '$server_protocol $connection $request_uri $status $msec $request_time';\n"
          << "  server {\n    listen 127.0.0.1:" << tlsPort_ << " ssl http2;\n    root " << root() << ";\n"
+         << "    location /slow/ { limit_rate 256k; }\n"
          << "    ssl_certificate " << certFile_ << ";\n    ssl_certificate_key " << keyFile_ << ";\n"
          << "    access_log " << work_ << "/tls.log tls;\n  }\n";
   }

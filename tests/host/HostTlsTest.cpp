@@ -3,11 +3,13 @@
 // connection as streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "HostTestEnv.h"
 #include "host/HostSettings.h"
@@ -34,10 +36,10 @@ class HostTlsTest : public ::testing::Test {
   }
   // Puts `count` files below tls/ and asks the host for all of them at once;
   // the last one is large enough for a partial file.
-  std::map<int32_t, SyncReturnFields> SyncFiles(int count) {
+  std::map<int32_t, SyncReturnFields> SyncFiles(int count, const std::string& folder = "tls", size_t size = 16384) {
     for (int i = 0; i < count; ++i) {
-      const std::string content = RandomBytes(i + 1 == count ? 300000 : 16384 + i, static_cast<uint32_t>(i));
-      const std::string path = "tls/f" + std::to_string(i) + ".bin";
+      const std::string content = RandomBytes(i + 1 == count ? 300000 : size + i, static_cast<uint32_t>(i));
+      const std::string path = folder + "/f" + std::to_string(i) + ".bin";
       files["Data\\f" + std::to_string(i) + ".bin"] = content;
       EXPECT_TRUE(client.SendSync(i + 1, "Data\\f" + std::to_string(i) + ".bin", nginx.TlsUrl(path),
                                   static_cast<int32_t>(content.size()), nginx.Put(path, content)));
@@ -76,13 +78,51 @@ TEST_F(HostTlsTest, TrustsTheCaFileAndMultiplexesOverOneHttp2Connection) {
   std::istringstream log(nginx.TlsLog());
   std::set<std::string> connections;
   int requests = 0;
-  for (std::string protocol, connection, uri, status; log >> protocol >> connection >> uri >> status; ++requests) {
+  for (std::string protocol, connection, uri, status, end, seconds;
+       log >> protocol >> connection >> uri >> status >> end >> seconds; ++requests) {
     EXPECT_EQ(protocol, "HTTP/2.0") << uri;
     EXPECT_EQ(status, "200") << uri;
     connections.insert(connection);
   }
   EXPECT_EQ(requests, 24);
   EXPECT_EQ(connections.size(), 1u);
+}
+
+// Over HTTP/2 the transfers are streams of one connection, and up to
+// MaxStreams of them run at once, beyond the MaxParallel that bounds
+// connections. Seen from the server: the most requests in progress at one
+// moment, each lasting about half a second at its rate limit.
+TEST_F(HostTlsTest, RunsMoreStreamsThanMaxParallelOverOneConnection) {
+  StartHost("[Host]\nMaxParallel=2\nMaxStreams=8\nResumeMinSize=65536\nCaFile=" + cert + "\n");
+  const auto answers = SyncFiles(12, "slow", 128 << 10);
+  ASSERT_EQ(answers.size(), 12u);
+  for (const auto& [id, r] : answers) EXPECT_TRUE(r.ok) << id << " " << r.errorText;
+
+  std::vector<std::pair<double, int>> edges;  // +1 where a request began, -1 where it ended
+  std::set<std::string> connections;
+  std::istringstream log(nginx.TlsLog());
+  for (std::string protocol, connection, uri, status, end, seconds;
+       log >> protocol >> connection >> uri >> status >> end >> seconds;) {
+    connections.insert(connection);
+    edges.emplace_back(std::stod(end) - std::stod(seconds), 1);
+    edges.emplace_back(std::stod(end), -1);
+  }
+  ASSERT_EQ(edges.size(), 24u) << nginx.TlsLog();
+  std::sort(edges.begin(), edges.end());
+  int running = 0, most = 0;
+  for (const auto& edge : edges) most = std::max(most, running += edge.second);
+  EXPECT_EQ(connections.size(), 1u);
+  EXPECT_GT(most, 2) << "no more streams than MaxParallel ran at once";
+  EXPECT_LE(most, 8);
+
+  // MaxStreams is clamped and never below MaxParallel.
+  const std::string ini = work.path() + "/streams.ini";
+  std::ofstream(ini) << "[Host]\nMaxParallel=20\nMaxStreams=4\n";
+  EXPECT_EQ(host::LoadHostSettings(ini).maxStreams, 20);
+  std::ofstream(ini) << "[Host]\nMaxStreams=1000\n";
+  EXPECT_EQ(host::LoadHostSettings(ini).maxStreams, 128);
+  std::ofstream(ini) << "[Host]\n";
+  EXPECT_EQ(host::LoadHostSettings(ini).maxStreams, 64);
 }
 
 TEST_F(HostTlsTest, RefusesTheServerWithoutItsCertificateAndWithAMissingCaFile) {
