@@ -24,13 +24,19 @@ constexpr uint32_t kT[64] = {
 
 Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
-// The 64 steps written out round by round: no branch or table lookup per
-// step, so the compiler keeps everything in registers.
+// The 64 steps round by round, each round's loop unrolled so that every
+// message index is a constant: no branch or indexed load per step, and the
+// compiler keeps everything in registers.
 #define UDRA_MD5_STEP(f, a, b, c, d, x, t, s) \
   a += f(b, c, d) + (x) + (t);                \
   a = Rotl(a, s) + b
 #define UDRA_MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define UDRA_MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+// G's two halves are added one at a time: the half without b is ready
+// before b is, which takes a step off each round's chain of dependencies.
+#define UDRA_MD5_STEP_G(a, b, c, d, x, t, s) \
+  a += ((c) & ~(d)) + (x) + (t);             \
+  a += (b) & (d);                            \
+  a = Rotl(a, s) + b
 #define UDRA_MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define UDRA_MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 
@@ -38,24 +44,28 @@ void Md5::Transform(const uint8_t block[64]) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i) m[i] = LoadLe32(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+#pragma GCC unroll 4
   for (int i = 0; i < 16; i += 4) {
     UDRA_MD5_STEP(UDRA_MD5_F, a, b, c, d, m[i], kT[i], 7);
     UDRA_MD5_STEP(UDRA_MD5_F, d, a, b, c, m[i + 1], kT[i + 1], 12);
     UDRA_MD5_STEP(UDRA_MD5_F, c, d, a, b, m[i + 2], kT[i + 2], 17);
     UDRA_MD5_STEP(UDRA_MD5_F, b, c, d, a, m[i + 3], kT[i + 3], 22);
   }
+#pragma GCC unroll 4
   for (int i = 16; i < 32; i += 4) {
-    UDRA_MD5_STEP(UDRA_MD5_G, a, b, c, d, m[(5 * i + 1) & 15], kT[i], 5);
-    UDRA_MD5_STEP(UDRA_MD5_G, d, a, b, c, m[(5 * i + 6) & 15], kT[i + 1], 9);
-    UDRA_MD5_STEP(UDRA_MD5_G, c, d, a, b, m[(5 * i + 11) & 15], kT[i + 2], 14);
-    UDRA_MD5_STEP(UDRA_MD5_G, b, c, d, a, m[(5 * i + 16) & 15], kT[i + 3], 20);
+    UDRA_MD5_STEP_G(a, b, c, d, m[(5 * i + 1) & 15], kT[i], 5);
+    UDRA_MD5_STEP_G(d, a, b, c, m[(5 * i + 6) & 15], kT[i + 1], 9);
+    UDRA_MD5_STEP_G(c, d, a, b, m[(5 * i + 11) & 15], kT[i + 2], 14);
+    UDRA_MD5_STEP_G(b, c, d, a, m[(5 * i + 16) & 15], kT[i + 3], 20);
   }
+#pragma GCC unroll 4
   for (int i = 32; i < 48; i += 4) {
     UDRA_MD5_STEP(UDRA_MD5_H, a, b, c, d, m[(3 * i + 5) & 15], kT[i], 4);
     UDRA_MD5_STEP(UDRA_MD5_H, d, a, b, c, m[(3 * i + 8) & 15], kT[i + 1], 11);
     UDRA_MD5_STEP(UDRA_MD5_H, c, d, a, b, m[(3 * i + 11) & 15], kT[i + 2], 16);
     UDRA_MD5_STEP(UDRA_MD5_H, b, c, d, a, m[(3 * i + 14) & 15], kT[i + 3], 23);
   }
+#pragma GCC unroll 4
   for (int i = 48; i < 64; i += 4) {
     UDRA_MD5_STEP(UDRA_MD5_I, a, b, c, d, m[(7 * i) & 15], kT[i], 6);
     UDRA_MD5_STEP(UDRA_MD5_I, d, a, b, c, m[(7 * i + 7) & 15], kT[i + 1], 10);
@@ -70,7 +80,7 @@ void Md5::Transform(const uint8_t block[64]) {
 
 #undef UDRA_MD5_STEP
 #undef UDRA_MD5_F
-#undef UDRA_MD5_G
+#undef UDRA_MD5_STEP_G
 #undef UDRA_MD5_H
 #undef UDRA_MD5_I
 
