@@ -21,6 +21,7 @@
 #include "platform/Process.h"
 #include "platform/Sync.h"
 #include "resources/EntryChecks.h"
+#include "resources/CataloguePreload.h"
 #include "resources/FileList.h"
 #include "resources/FileOperations.h"
 #include "resources/Syncs.h"
@@ -106,6 +107,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   // "UDRADownload\ResUseRec.db" in the library's folder.
   static bool UseRecordPath(std::string& path);
   bool LoadZAV();
+  bool FileListPath(std::string& path) const;  // the catalogue file of this installation
   bool LoadFileList();
   bool FinishInitialize();
   bool OpenStore(const std::string& folder);
@@ -129,6 +131,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   VersionSettings m_config;
   std::string m_urlRoot;
   FileList m_fileList;
+  CataloguePreload m_cataloguePreload;  // Initialize's load of the catalogue, taken by LoadFileList
   std::string m_lastErrorText;
   int32_t m_lastErrorCode = 0;
   UseRecord m_useRecord;

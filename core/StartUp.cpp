@@ -65,6 +65,10 @@ bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
     m_hostValue2 = 0;
   }
 
+  // The catalogue loads while the store opens, the host starts and the pipe
+  // connects; FinishInitialize takes it.
+  std::string catalogue;
+  if (FileListPath(catalogue)) m_cataloguePreload.Start(catalogue);
   if (!OpenStore(folder)) return false;
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() LaunchUDRAHostApp");
@@ -215,11 +219,20 @@ bool ResourceManager::LoadZAV() {
   return false;
 }
 
-bool ResourceManager::LoadFileList() {
+bool ResourceManager::FileListPath(std::string& path) const {
   std::string folder;
   if (!ModuleFolder(folder)) return false;
   const std::string& configured = m_config.FileListPath();
-  return m_fileList.load(JoinPath(folder, configured.empty() ? "FileList.dat" : configured));
+  path = JoinPath(folder, configured.empty() ? "FileList.dat" : configured);
+  return true;
+}
+
+bool ResourceManager::LoadFileList() {
+  std::string path;
+  if (!FileListPath(path)) return false;
+  bool parsed = false;
+  if (m_cataloguePreload.Take(path, m_fileList, parsed)) return parsed;
+  return m_fileList.load(path);
 }
 
 void ResourceManager::SendQosReportIfDue() {
@@ -287,6 +300,7 @@ bool ResourceManager::Uninitialize() {
   {
     Guard guard(m_lock);
     m_readGate.Close();
+    m_cataloguePreload.Discard();
     m_fileList.clear();
     m_files.ReleaseAll();
     m_udraShareState.Close();

@@ -129,6 +129,16 @@ bool FileList::LoadFromBuffer(std::string bytes) {
   return parsed;
 }
 
+void FileList::TakeLoaded(FileList& loaded) {
+  clear();
+  text_.swap(loaded.text_);
+  records_.swap(loaded.records_);
+  slots_.swap(loaded.slots_);
+  digest_.swap(loaded.digest_);
+  inKeyOrder_ = loaded.inKeyOrder_;
+  loaded.clear();
+}
+
 void FileList::clear() {
   ++generation_;
   text_.clear();

@@ -42,6 +42,9 @@ class FileList {
   bool load(const std::string& filePath);
   // The same for catalogue bytes already in memory.
   bool LoadFromBuffer(std::string bytes);
+  // Takes what `loaded` holds (its last load), leaving it empty; like a load,
+  // it changes the generation.
+  void TakeLoaded(FileList& loaded);
   void clear();
 
   // MD5 of the raw bytes of the last load, 32 upper-case hex digits.

@@ -4,7 +4,7 @@
 if(NOT TARGET udra_resources_core)
   set(_rc ${CMAKE_SOURCE_DIR}/resources)
   add_library(udra_resources_core STATIC
-    ${_rc}/KeyOrder.cpp ${_rc}/KeySort.cpp ${_rc}/PathRules.cpp ${_rc}/UrlEncode.cpp ${_rc}/FileList.cpp ${_rc}/Package.cpp
+    ${_rc}/CataloguePreload.cpp ${_rc}/KeyOrder.cpp ${_rc}/KeySort.cpp ${_rc}/PathRules.cpp ${_rc}/UrlEncode.cpp ${_rc}/FileList.cpp ${_rc}/Package.cpp
     ${_rc}/PackageCache.cpp
     ${_rc}/ContentDecoder.cpp ${_rc}/EntryChecks.cpp ${_rc}/UseRecord.cpp ${_rc}/FileOperations.cpp)
   target_link_libraries(udra_resources_core PUBLIC udra_base)
