@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 
+#include "platform/Sync.h"
 #include "resources/KeyOrder.h"
 
 namespace udra {
@@ -19,6 +21,8 @@ constexpr size_t kSmallRange = 32;
 // Entries fetched ahead while reading scattered memory.
 constexpr size_t kAhead = 16;
 constexpr uint32_t kDropped = 0xFFFFFFFFu;
+// Work on at least this many items is shared with a second thread.
+constexpr size_t kSplitItems = size_t(1) << 16;
 
 struct Item {
   uint64_t high = 0;
@@ -104,6 +108,64 @@ void InsertionSort(Item* a, size_t n) {
   }
 }
 
+// Runs `second` on a thread of its own while `first` runs on this one; one
+// after the other here when no thread can be started.
+void BothAtOnce(const std::function<void()>& first, const std::function<void()>& second) {
+  std::unique_ptr<platform::Thread> thread = platform::Thread::Start([&second] {
+    second();
+    return 0;
+  });
+  first();
+  if (thread) {
+    thread->Wait(platform::kInfinite);
+  } else {
+    second();
+  }
+}
+
+// Calls `work(from, to)` over [0, n): two halves on two threads when there
+// is enough work.
+template <typename Work>
+void ForHalves(size_t n, const Work& work) {
+  if (n < kSplitItems) {
+    work(size_t(0), n);
+    return;
+  }
+  BothAtOnce([&] { work(size_t(0), n / 2); }, [&] { work(n / 2, n); });
+}
+
+// Where to cut `count` pieces of work of the given sizes into two halves of
+// about the same total; `count` when one piece holds most of it, which is
+// better split inside.
+template <typename SizeOf>
+size_t MiddleOf(size_t count, size_t total, SizeOf sizeOf) {
+  size_t sum = 0;
+  for (size_t k = 0; k < count; ++k) {
+    const size_t size = sizeOf(k);
+    if (size > total / 4 * 3) return count;
+    sum += size;
+    if (sum >= total / 2) return k + 1;
+  }
+  return count;
+}
+
+void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther, bool split);
+
+// Sorts the buckets of one radix pass, visit positions [first, last), that
+// lie at `other` from item `begin` on.
+void SortBuckets(Item* data, Item* other, const uint32_t* count, size_t first, size_t last, size_t begin,
+                 unsigned byte, bool intoOther, bool split) {
+  for (size_t v = first; v < last; ++v) {
+    const size_t size = count[kVisitOrder[v]];
+    if (size > 1) {
+      RadixSort(other + begin, data + begin, size, byte + 1, !intoOther, split);
+    } else if (size == 1 && !intoOther) {
+      data[begin] = other[begin];
+    }
+    begin += size;
+  }
+}
+
 // Stable most-significant-byte-first radix sort of the items at `data` by
 // their windows, the result left at `data` or, when `intoOther`, at `other`
 // (each pass scatters into the other buffer, so no pass copies back).
@@ -111,8 +173,9 @@ void InsertionSort(Item* a, size_t n) {
 // from the bits in which any item differs from the first), so a long common
 // prefix costs one pass, not one per byte. The pass that finds them also
 // counts the byte after the parent's, the usual next split. Recursion is at
-// most 17 deep.
-void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther) {
+// most 17 deep. With `split`, a large range's buckets are sorted by two
+// threads, half of them each.
+void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther, bool split) {
   const auto finish = [&] {
     if (intoOther) std::memcpy(static_cast<void*>(other), data, n * sizeof(Item));
   };
@@ -149,21 +212,41 @@ void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther
   for (size_t i = 0; i < n; ++i) other[next[Digit(data[i], byte)]++] = data[i];
   // The buckets now lie at `other`; each is sorted from there into the
   // buffer the caller wants.
-  size_t begin = 0;
-  for (const uint8_t d : kVisitOrder) {
-    const size_t size = count[d];
-    if (size > 1) {
-      RadixSort(other + begin, data + begin, size, byte + 1, !intoOther);
-    } else if (size == 1 && !intoOther) {
-      data[begin] = other[begin];
-    }
-    begin += size;
+  const size_t buckets = kVisitOrder.size();
+  const size_t middle =
+      split && n >= kSplitItems ? MiddleOf(buckets, n, [&](size_t v) { return size_t(count[kVisitOrder[v]]); })
+                                : buckets;
+  if (middle == buckets) {
+    SortBuckets(data, other, count, 0, buckets, 0, byte, intoOther, split);
+    return;
   }
+  size_t begin = 0;
+  for (size_t v = 0; v < middle; ++v) begin += count[kVisitOrder[v]];
+  BothAtOnce([&] { SortBuckets(data, other, count, 0, middle, 0, byte, intoOther, false); },
+             [&] { SortBuckets(data, other, count, middle, buckets, begin, byte, intoOther, false); });
 }
 
 struct Range {
   size_t begin, end;
 };
+
+// Calls `work(first, last, split)` for the runs [first, last) of `runs`: two
+// halves by item count on two threads when there is enough work, all here
+// otherwise. When one run holds most of the items the runs stay together and
+// `split` asks `work` to share that run's own sort instead.
+template <typename Work>
+void ForRuns(const std::vector<Range>& runs, Work work) {
+  size_t total = 0;
+  for (const Range& run : runs) total += run.end - run.begin;
+  const size_t middle = total >= kSplitItems
+                            ? MiddleOf(runs.size(), total, [&](size_t k) { return runs[k].end - runs[k].begin; })
+                            : runs.size();
+  if (middle == runs.size()) {
+    work(size_t(0), runs.size(), total >= kSplitItems);
+    return;
+  }
+  BothAtOnce([&] { work(size_t(0), middle, false); }, [&] { work(middle, runs.size(), false); });
+}
 
 }  // namespace
 
@@ -176,58 +259,79 @@ struct Range {
 std::vector<uint32_t> SortedKeyOrder(const KeyTable& keys) {
   const size_t n = keys.count;
   std::vector<Item> items(n);
-  for (size_t i = 0; i < n; ++i) {
-    Item& item = items[i];
-    Pack(keys, i, 0, item.high, item.low);
-    item.line = static_cast<uint32_t>(i);
-    item.length = keys.Length(i);
-  }
+  const auto first = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      Item& item = items[i];
+      Pack(keys, i, 0, item.high, item.low);
+      item.line = static_cast<uint32_t>(i);
+      item.length = keys.Length(i);
+    }
+  };
+  ForHalves(n, first);
   // Scratch space of the radix passes; between windows it holds each tied
   // key's next window by position.
   std::vector<Item> scratch(n);
   std::vector<uint8_t> tied;
   std::vector<Range> runs{{0, n}};
-  std::vector<Range> next;
-  size_t dropped = 0;
+  std::vector<std::vector<Range>> next(2);  // the runs still tied, found by each half
+  size_t dropped[2] = {0, 0};
   for (size_t depth = 0; !runs.empty(); depth += kWindow) {
     if (depth > 0) {
       tied.assign(n, 0);
       for (const Range& run : runs)
         for (size_t i = run.begin; i < run.end; ++i) tied[items[i].line] = 1;
-      for (size_t line = 0; line < n; ++line)
-        if (tied[line]) Pack(keys, line, depth, scratch[line].high, scratch[line].low);
-      for (const Range& run : runs) {
-        for (size_t i = run.begin; i < run.end; ++i) {
-          if (i + kAhead < run.end) __builtin_prefetch(&scratch[items[i + kAhead].line]);
-          const Item& packed = scratch[items[i].line];
-          items[i].high = packed.high;
-          items[i].low = packed.low;
-        }
-      }
-    }
-    next.clear();
-    for (const Range& run : runs) {
-      RadixSort(items.data() + run.begin, scratch.data() + run.begin, run.end - run.begin, 0, false);
-      for (size_t a = run.begin; a < run.end;) {
-        size_t b = a + 1;
-        bool ended = items[a].length <= depth + kWindow;
-        for (; b < run.end && SameWindow(items[a], items[b]); ++b) ended = ended && items[b].length <= depth + kWindow;
-        if (b - a > 1) {
-          if (ended) {
-            // Every key of the range ends inside this window: all are equal.
-            for (size_t i = a + 1; i < b; ++i) items[i].line = kDropped;
-            dropped += b - a - 1;
-          } else {
-            next.push_back({a, b});
+      const auto pack = [&](size_t from, size_t to) {
+        for (size_t line = from; line < to; ++line)
+          if (tied[line]) Pack(keys, line, depth, scratch[line].high, scratch[line].low);
+      };
+      ForHalves(n, pack);
+      // Every tied item takes its next window before any sort below uses
+      // the scratch space again.
+      ForRuns(runs, [&](size_t first, size_t last, bool) {
+        for (size_t r = first; r < last; ++r) {
+          for (size_t i = runs[r].begin; i < runs[r].end; ++i) {
+            if (i + kAhead < runs[r].end) __builtin_prefetch(&scratch[items[i + kAhead].line]);
+            const Item& packed = scratch[items[i].line];
+            items[i].high = packed.high;
+            items[i].low = packed.low;
           }
         }
-        a = b;
-      }
+      });
     }
-    runs.swap(next);
+    // Each half sorts its runs and notes the ranges still tied, in order:
+    // the first half's before the second's.
+    ForRuns(runs, [&](size_t first, size_t last, bool split) {
+      std::vector<Range>& tiedRuns = next[first == 0 ? 0 : 1];
+      size_t& droppedHere = dropped[first == 0 ? 0 : 1];
+      tiedRuns.clear();
+      for (size_t r = first; r < last; ++r) {
+        const Range& run = runs[r];
+        RadixSort(items.data() + run.begin, scratch.data() + run.begin, run.end - run.begin, 0, false, split);
+        for (size_t a = run.begin; a < run.end;) {
+          size_t b = a + 1;
+          bool ended = items[a].length <= depth + kWindow;
+          for (; b < run.end && SameWindow(items[a], items[b]); ++b)
+            ended = ended && items[b].length <= depth + kWindow;
+          if (b - a > 1) {
+            if (ended) {
+              // Every key of the range ends inside this window: all are equal.
+              for (size_t i = a + 1; i < b; ++i) items[i].line = kDropped;
+              droppedHere += b - a - 1;
+            } else {
+              tiedRuns.push_back({a, b});
+            }
+          }
+          a = b;
+        }
+      }
+    });
+    runs.swap(next[0]);
+    runs.insert(runs.end(), next[1].begin(), next[1].end());
+    next[0].clear();
+    next[1].clear();
   }
   std::vector<uint32_t> order;
-  order.reserve(n - dropped);
+  order.reserve(n - dropped[0] - dropped[1]);
   for (const Item& item : items)
     if (item.line != kDropped) order.push_back(item.line);
   return order;

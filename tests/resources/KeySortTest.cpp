@@ -92,6 +92,29 @@ TEST(KeySort, LongSharedPrefixesAndDuplicates) {
   }
 }
 
+// Catalogues large enough that two threads share the work: a spread of top
+// folders (split among the buckets of one pass), a single folder holding
+// nearly everything (split inside it, and among the runs still tied after
+// the first window), and duplicates whose first copy must stay the one kept
+// wherever the halves meet.
+TEST(KeySort, LargeCataloguesSortedByTwoThreads) {
+  std::mt19937 rng(2024);
+  const auto build = [&](int tops, int count) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < count; ++i) {
+      std::string key = "Top" + std::to_string(rng() % tops) + "\\Region" + std::to_string(rng() % 40) +
+                        "\\Set" + std::to_string(rng() % 12) + "\\file_" + std::to_string(rng() % 5000) + ".dat";
+      if (rng() % 7 == 0) key[0] = 't';  // a case-only twin of another line
+      keys.push_back(key);
+    }
+    return keys;
+  };
+  for (const int tops : {30, 1}) {
+    const std::vector<std::string> keys = build(tops, 150000);
+    ASSERT_EQ(Laid(keys).Sorted(), Reference(keys)) << tops << " top folders";
+  }
+}
+
 TEST(KeySort, EmptyAndAllEqual) {
   EXPECT_TRUE(Laid({}).Sorted().empty());
   const std::vector<std::string> same(100, "Same\\Key\\Longer_Than_Sixteen");
