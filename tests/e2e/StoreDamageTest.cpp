@@ -183,16 +183,18 @@ TEST(StoreDamage, HostKilledDuringManySmallCommits) {
   env.Start();
   ASSERT_EQ(env.session().initResult(), 1);
 
+  // Kill at a later share of the sync each round, until four kills are made
+  // or a sync ends done: on a busy machine a look can come late, so a kill
+  // may fall far past its share and leave little for the next rounds.
   int kills = 0;
-  for (int round = 0; round < 4; ++round) {
-    // Kill at a later share of the sync each round, the last as soon as
-    // anything arrived.
-    const double share = round < 3 ? 0.15 + 0.25 * round : 0.0;
+  bool done = false;
+  for (int round = 0; round < 6 && kills < 4 && !done; ++round) {
+    const double share = 0.1 + 0.15 * round;
     // While the library still waits to replace the host killed the round
     // before (quick restarts wait longer each time), a sync can end before
     // anything arrived: such a round is tried again.
     bool killed = false;
-    for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+    for (int attempt = 0; attempt < 5 && !killed && !done; ++attempt) {
       SyncInfo info{};
       env.session().Sync("Data", 0, 60000, [&](const SyncInfo& now) {
         if (!killed && now.doneSize > 0 && now.doneSize >= now.totalSize * share && now.doneSize < now.totalSize) {
@@ -201,13 +203,13 @@ TEST(StoreDamage, HostKilledDuringManySmallCommits) {
         }
         return true;
       }, info);
-      if (killed) {
-        EXPECT_NE(info.state, UDRA_SYNC_DONE) << "a sync survived its host";
-      } else if (info.state == UDRA_SYNC_DONE) {
-        break;
-      }
+      done = info.state == UDRA_SYNC_DONE;
+      // A kill that came after the host had committed and answered the last
+      // file still lets the sync end done; done then means every file is
+      // stored.
+      if (killed && done) ExpectWholeStore(env, files);
     }
-    kills += killed ? 1 : 0;
+    kills += killed && !done ? 1 : 0;
   }
   EXPECT_GE(kills, 3);
   ASSERT_GT(SyncUntilDone(env, "Data", 5), 0);
