@@ -60,6 +60,30 @@ double CurlMd5(const std::vector<std::string>& urls, bool parallel, const std::s
   return TimeCommand("sh '" + path + "'");
 }
 
+double CurlFilesMd5(const std::vector<std::string>& urls, const std::string& outFolder,
+                    const std::string& workFolder) {
+  std::error_code ec;
+  fs::remove_all(outFolder, ec);
+  fs::create_directories(outFolder, ec);
+  std::string script;
+  for (size_t i = 0; i < urls.size(); ++i) {
+    const std::string file = "'" + outFolder + "/f" + std::to_string(i) + ".bin'";
+    script += "{ curl -s -f -o " + file + " '" + urls[i] + "' && md5sum " + file + " > /dev/null && sync " + file +
+              "; } || echo x >> \"$0.failed\" &\n";
+  }
+  script += "wait\ntest ! -e \"$0.failed\"\n";
+  const std::string path = workFolder + "/curl-files-md5.sh";
+  fs::remove(path + ".failed", ec);
+  {
+    std::ofstream out(path);
+    out << script;
+    if (!out) return -1;
+  }
+  const double seconds = TimeCommand("sh '" + path + "'");
+  fs::remove_all(outFolder, ec);
+  return seconds;
+}
+
 double StreamMd5(const std::string& path, std::string& digest) {
   const auto start = Clock::now();
   std::ifstream in(path, std::ios::binary);

@@ -17,6 +17,12 @@ double CurlParallel(const std::vector<std::string>& urls, const std::string& out
 // curl per URL piped into md5sum, all at once (`parallel`) or one after the other.
 double CurlMd5(const std::vector<std::string>& urls, bool parallel, const std::string& workFolder);
 
+// curl per URL, all at once, each writing a file below `outFolder` (on the
+// store's disk), then md5sum of that file and `sync` of it: what the host
+// does with a large download (partial file, check, flush).
+double CurlFilesMd5(const std::vector<std::string>& urls, const std::string& outFolder,
+                    const std::string& workFolder);
+
 // Reads the file in 1 MiB pieces and takes its MD5 with libcrypto (what
 // md5sum does).
 double StreamMd5(const std::string& path, std::string& digest);
