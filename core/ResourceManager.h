@@ -76,6 +76,7 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   bool SendMsg(const PipeMsg& msg) override;
   bool RestartHostApp() override;
   bool HostLaunchEnded() override;
+  void WhileWaitingForPipe() override;
 
   // Loads the archive store and the catalogue without the host: what
   // Initialize does for reading files, for tools and tests that only read.
@@ -146,6 +147,9 @@ class ResourceManager final : public IResourceManager, public UDRAClientListener
   std::mutex m_hostProcessLock;
   std::unique_ptr<platform::Process> m_hostProcess;
   std::unique_ptr<platform::Thread> m_launchThread;
+  // Initialize found a host and started none: the background connect starts
+  // one should that host end before its pipe takes the connection.
+  std::atomic<bool> m_launchIfHostGone{false};
   ShareState m_udraShareState;
   // Set while Initialize has acquired something that Uninitialize releases:
   // a second Initialize is refused rather than acquiring it all twice.

@@ -72,12 +72,15 @@ bool ResourceManager::Initialize(const char* urlRoot, int32_t cacheLimit) {
   if (!OpenStore(folder)) return false;
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() LaunchUDRAHostApp");
+  m_launchIfHostGone = false;
   if (!IsUDRAHostAlive()) {
     LaunchHostInBackground();
     if (!m_launchThread) {
       m_log.Write(Logger::E, "ResourceManager::Initialize()中LaunchUDRAHostApp()失败");
       return false;
     }
+  } else {
+    m_launchIfHostGone = true;
   }
 
   m_log.Write(Logger::T, "ResourceManager::Initialize() m_udraClient connect");
@@ -100,6 +103,19 @@ void ResourceManager::LaunchHostInBackground() {
     m_hostProcess = std::move(process);
     return 0;
   });
+}
+
+// The host Initialize found may have been ending: it still held its mutex
+// but no longer takes connections. Once it has gone, one host is started
+// for this start; the connect goes on and finds its pipe.
+void ResourceManager::WhileWaitingForPipe() {
+  if (!m_launchIfHostGone || IsUDRAHostAlive()) return;
+  m_launchIfHostGone = false;
+  m_log.Write(Logger::W, "ResourceManager::Initialize(): UDRAHostApp.exe ended before the pipe connected, starting it");
+  std::unique_ptr<platform::Process> process;
+  LaunchUDRAHostApp(process);
+  std::lock_guard<std::mutex> guard(m_hostProcessLock);
+  m_hostProcess = std::move(process);
 }
 
 bool ResourceManager::OpenStore(const std::string& folder) {

@@ -65,8 +65,8 @@ std::shared_ptr<UDRAClient::Link> UDRAClient::BeginStart(UDRAClientListener* lis
   return link;
 }
 
-bool UDRAClient::FinishStart(const std::shared_ptr<Link>& link, int attempts) {
-  if (!ConnectPipe(*link, attempts)) {
+bool UDRAClient::FinishStart(const std::shared_ptr<Link>& link, int attempts, const std::function<bool()>& giveUp) {
+  if (!ConnectPipe(*link, attempts, giveUp)) {
     LibLogger().Write(Logger::T, "管道连接失败!!");
     std::lock_guard<std::mutex> state(m_stateMu);
     m_starting = false;
@@ -112,8 +112,11 @@ bool UDRAClient::StartAsync(UDRAClientListener* listener, platform::WindowHandle
   const uint32_t message = m_notifyMsg;
   // The connect thread uses the client only inside FinishStart, which Stop
   // cuts short and waits for; after that it only sends the window message.
-  std::unique_ptr<platform::Thread> thread = platform::Thread::Start([this, link, window, message] {
-    const bool ok = FinishStart(link, kAsyncConnectAttempts);
+  std::unique_ptr<platform::Thread> thread = platform::Thread::Start([this, link, listener, window, message] {
+    const bool ok = FinishStart(link, kAsyncConnectAttempts, [listener] {
+      listener->WhileWaitingForPipe();
+      return false;
+    });
     if (ok)
       LibLogger().Write(Logger::T, "异步连接成功, 通知主窗口处理");
     else

@@ -83,7 +83,7 @@ class UDRAClient {
   // Start's steps: claim the client for one start, then connect and start
   // the listen thread.
   std::shared_ptr<Link> BeginStart(UDRAClientListener* listener);
-  bool FinishStart(const std::shared_ptr<Link>& link, int attempts);
+  bool FinishStart(const std::shared_ptr<Link>& link, int attempts, const std::function<bool()>& giveUp = nullptr);
   // The listen thread's routine (UDRAClientListen.cpp): 0 after an orderly
   // stop, -1 after a failure.
   int ListenThreadMain(const std::shared_ptr<Link>& link);

@@ -29,6 +29,10 @@ class UDRAClientListener {
   // host serves the installation: the reconnect then has nothing to wait
   // for. Asked on the listen thread with m_lock held.
   virtual bool HostLaunchEnded() { return false; }
+  // Called on the thread of a background connect between its failed pipe
+  // attempts, without m_lock: the chance to start a host when the one that
+  // was there has ended meanwhile.
+  virtual void WhileWaitingForPipe() {}
 
   // The manager's one lock; re-entrant for its holder.
   std::recursive_mutex m_lock;

@@ -15,6 +15,8 @@
 #include <thread>
 
 #include "EndToEndFixture.h"
+#include "platform/NamedMutex.h"
+#include "util/Paths.h"
 
 namespace udra::e2e {
 namespace {
@@ -161,6 +163,41 @@ TEST_F(ManyProcesses, AKilledGameDoesNotDisturbTheOther) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - gone).count();
   EXPECT_LE(env->HostPid(), 0) << "the host still runs " << ms << " ms after the last game ended";
   std::cout << "[ figure   ] the host ended " << ms << " ms after the last game\n";
+}
+
+// The tool run again and again right after itself, as a script does: each
+// run finds the previous run's host still ending. Every run must be served,
+// by that host or by a new one, well before the 50 s a connect may wait.
+TEST_F(ManyProcesses, RunsOneAfterAnotherFindTheEndingHostOrStartANewOne) {
+  for (int run = 0; run < kFiles / 2; ++run) {
+    const std::string name = "run" + std::to_string(run);
+    // The host looks for ended games once a second: runs that follow at
+    // growing delays meet it at every point of its end.
+    std::this_thread::sleep_for(std::chrono::milliseconds(140 * run));
+    const auto started = Clock::now();
+    const std::string file = std::string(run % 2 ? "Data/Maps/f" : "Data/Sound/f") + std::to_string(run) + ".bin";
+    ToolProcess tool(Install(), Url(), file, Out(name));
+    EXPECT_EQ(tool.Wait(20000), 0) << name << ": " << ReadAll(Out(name));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    EXPECT_LT(ms, 15000) << name << " waited for a host that had ended";
+  }
+}
+
+// A game that starts while the previous host is ending: the host still
+// holds its instance mutex but its pipe is gone, so the game starts none of
+// its own and its first connect fails. Here the test holds the mutex for
+// that host, for a second. The game must start a host once the old one has
+// gone instead of waiting out its 500 pipe attempts.
+TEST_F(ManyProcesses, AGameThatMeetsAnEndingHostStartsANewOneWhenItHasGone) {
+  auto ending = platform::NamedMutex::CreateOrOpen(InstanceKeyOf(Install()), true);
+  ASSERT_TRUE(ending);
+  ToolProcess tool(Install(), Url(), "Data/Maps/f1.bin", Out("late"));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ending.reset();
+  const auto released = Clock::now();
+  EXPECT_EQ(tool.Wait(20000), 0) << ReadAll(Out("late"));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released).count();
+  EXPECT_LT(ms, 10000) << "the game waited for a host nobody started";
 }
 
 // The host is told to end while it downloads. The library starts a new one,
