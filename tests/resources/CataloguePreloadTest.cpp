@@ -2,8 +2,10 @@
 // that was read, and never when the file was replaced in the meantime.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 #include "resources/CataloguePreload.h"
 #include "tests/support/TempDir.h"
@@ -11,6 +13,18 @@
 
 namespace udra {
 namespace {
+
+// Renames `from` over `to`. Windows refuses while the load still has `to`
+// open: tried again for a moment.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (!ec) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
 
 const char kFirst[] = "Data\\a.txt|3|3|D1|P1|u\nData\\b.txt|4|4|D2|P2|u\n";
 const char kSecond[] = "Data\\c.txt|5|5|D3|P3|u\n";
@@ -53,7 +67,7 @@ TEST(CataloguePreload, RefusesAnotherPathAReplacedOrResizedFileAndAMissingOne) {
   // A new version renamed over the file after the read began.
   preload.Start(path);
   dir.Write("FileList.new", kSecond);
-  ASSERT_EQ(std::rename((dir.path() + "/FileList.new").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(ReplaceFile(dir.path() + "/FileList.new", path));
   EXPECT_FALSE(preload.Take(path, list, parsed));
   EXPECT_EQ(list.entryCount(), 0u);
 
