@@ -299,6 +299,7 @@ bool ResourceManager::Uninitialize() {
   {
     Guard guard(m_lock);
     m_sharedSpaces.Close();
+    m_cataloguePreload.Discard();  // a start that failed before it took its catalogue
   }
   SendQosReportIfDue();
   bool saved = false;
@@ -316,7 +317,6 @@ bool ResourceManager::Uninitialize() {
   {
     Guard guard(m_lock);
     m_readGate.Close();
-    m_cataloguePreload.Discard();
     m_fileList.clear();
     m_files.ReleaseAll();
     m_udraShareState.Close();
