@@ -87,9 +87,13 @@ void PipeLink::Run(const std::atomic<bool>& stop) {
     const uint32_t now = platform::TickCount();
     if (now - lastCheck >= 1000) {
       lastCheck = now;
-      if (GamesGone(now)) return;
+      if (GamesGone(now)) break;
     }
   }
+  // An ending host takes no more games: one that connected now would be cut
+  // off as soon as the host has finished, and would find the host's objects
+  // gone with it. Such a game finds no pipe and starts the next host.
+  server_.reset();
 }
 
 bool PipeLink::GamesGone(uint32_t now) {

@@ -37,7 +37,8 @@ class PipeLink {
 
   bool Create(const std::string& instanceKey);
   // Serves until the games have gone or `stop` is set; checks both at least
-  // every second.
+  // every second. Then closes the pipe to new games; the connected ones are
+  // still answered (Flush).
   void Run(const std::atomic<bool>& stop);
   // Writes what is still queued, for at most `timeoutMs`.
   void Flush(uint32_t timeoutMs);
