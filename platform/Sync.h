@@ -68,4 +68,22 @@ class Thread {
   std::shared_ptr<State> state_;
 };
 
+// Runs `second` on a thread of its own while `first` runs on the calling
+// thread, and returns when both are done (also when `first` throws); one
+// after the other here when no thread can be started.
+inline void RunBoth(const std::function<void()>& first, const std::function<void()>& second) {
+  std::unique_ptr<Thread> thread = Thread::Start([&second] {
+    second();
+    return 0;
+  });
+  struct Join {
+    std::unique_ptr<Thread>& thread;
+    ~Join() {
+      if (thread) thread->Wait(kInfinite);
+    }
+  } join{thread};
+  first();
+  if (!thread) second();
+}
+
 }  // namespace udra::platform

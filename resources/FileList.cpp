@@ -105,26 +105,15 @@ bool FileList::LoadFromBuffer(std::string bytes) {
   }
   text_ = std::move(bytes);
   // The digest is computed on a second thread while this one parses: both
-  // only read the text. Without a thread it is computed here afterwards.
+  // only read the text.
+  bool parsed = false;
   std::string digest;
-  std::unique_ptr<platform::Thread> hasher = platform::Thread::Start([this, &digest] {
-    digest = Md5::HexDigest(text_.data(), text_.size());
-    return 0;
-  });
-  struct Join {
-    std::unique_ptr<platform::Thread>& thread;
-    ~Join() {
-      if (thread) thread->Wait(platform::kInfinite);
-    }
-  } join{hasher};
-  const bool parsed = Parse();
-  BuildIndex();
-  if (hasher) {
-    hasher->Wait(platform::kInfinite);
-    hasher.reset();
-  } else {
-    digest = Md5::HexDigest(text_.data(), text_.size());
-  }
+  platform::RunBoth(
+      [this, &parsed] {
+        parsed = Parse();
+        BuildIndex();
+      },
+      [this, &digest] { digest = Md5::HexDigest(text_.data(), text_.size()); });
   digest_ = std::move(digest);
   return parsed;
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstring>
-#include <functional>
 
 #include "platform/Sync.h"
 #include "resources/KeyOrder.h"
@@ -108,21 +107,6 @@ void InsertionSort(Item* a, size_t n) {
   }
 }
 
-// Runs `second` on a thread of its own while `first` runs on this one; one
-// after the other here when no thread can be started.
-void BothAtOnce(const std::function<void()>& first, const std::function<void()>& second) {
-  std::unique_ptr<platform::Thread> thread = platform::Thread::Start([&second] {
-    second();
-    return 0;
-  });
-  first();
-  if (thread) {
-    thread->Wait(platform::kInfinite);
-  } else {
-    second();
-  }
-}
-
 // Calls `work(from, to)` over [0, n): two halves on two threads when there
 // is enough work.
 template <typename Work>
@@ -131,7 +115,7 @@ void ForHalves(size_t n, const Work& work) {
     work(size_t(0), n);
     return;
   }
-  BothAtOnce([&] { work(size_t(0), n / 2); }, [&] { work(n / 2, n); });
+  platform::RunBoth([&] { work(size_t(0), n / 2); }, [&] { work(n / 2, n); });
 }
 
 // Where to cut `count` pieces of work of the given sizes into two halves of
@@ -222,7 +206,7 @@ void RadixSort(Item* data, Item* other, size_t n, unsigned guess, bool intoOther
   }
   size_t begin = 0;
   for (size_t v = 0; v < middle; ++v) begin += count[kVisitOrder[v]];
-  BothAtOnce([&] { SortBuckets(data, other, count, 0, middle, 0, byte, intoOther, false); },
+  platform::RunBoth([&] { SortBuckets(data, other, count, 0, middle, 0, byte, intoOther, false); },
              [&] { SortBuckets(data, other, count, middle, buckets, begin, byte, intoOther, false); });
 }
 
@@ -230,10 +214,11 @@ struct Range {
   size_t begin, end;
 };
 
-// Calls `work(first, last, split)` for the runs [first, last) of `runs`: two
-// halves by item count on two threads when there is enough work, all here
-// otherwise. When one run holds most of the items the runs stay together and
-// `split` asks `work` to share that run's own sort instead.
+// Calls `work(half, first, last, split)` for the runs [first, last) of
+// `runs`: halves 0 and 1 by item count on two threads when there is enough
+// work, all as half 0 here otherwise. When one run holds most of the items
+// the runs stay together and `split` asks `work` to share that run's own
+// sort instead.
 template <typename Work>
 void ForRuns(const std::vector<Range>& runs, Work work) {
   size_t total = 0;
@@ -242,10 +227,10 @@ void ForRuns(const std::vector<Range>& runs, Work work) {
                             ? MiddleOf(runs.size(), total, [&](size_t k) { return runs[k].end - runs[k].begin; })
                             : runs.size();
   if (middle == runs.size()) {
-    work(size_t(0), runs.size(), total >= kSplitItems);
+    work(0, size_t(0), runs.size(), total >= kSplitItems);
     return;
   }
-  BothAtOnce([&] { work(size_t(0), middle, false); }, [&] { work(middle, runs.size(), false); });
+  platform::RunBoth([&] { work(0, size_t(0), middle, false); }, [&] { work(1, middle, runs.size(), false); });
 }
 
 }  // namespace
@@ -287,7 +272,7 @@ std::vector<uint32_t> SortedKeyOrder(const KeyTable& keys) {
       ForHalves(n, pack);
       // Every tied item takes its next window before any sort below uses
       // the scratch space again.
-      ForRuns(runs, [&](size_t first, size_t last, bool) {
+      ForRuns(runs, [&](int, size_t first, size_t last, bool) {
         for (size_t r = first; r < last; ++r) {
           for (size_t i = runs[r].begin; i < runs[r].end; ++i) {
             if (i + kAhead < runs[r].end) __builtin_prefetch(&scratch[items[i + kAhead].line]);
@@ -300,9 +285,9 @@ std::vector<uint32_t> SortedKeyOrder(const KeyTable& keys) {
     }
     // Each half sorts its runs and notes the ranges still tied, in order:
     // the first half's before the second's.
-    ForRuns(runs, [&](size_t first, size_t last, bool split) {
-      std::vector<Range>& tiedRuns = next[first == 0 ? 0 : 1];
-      size_t& droppedHere = dropped[first == 0 ? 0 : 1];
+    ForRuns(runs, [&](int half, size_t first, size_t last, bool split) {
+      std::vector<Range>& tiedRuns = next[half];
+      size_t& droppedHere = dropped[half];
       tiedRuns.clear();
       for (size_t r = first; r < last; ++r) {
         const Range& run = runs[r];
