@@ -32,9 +32,15 @@ if [ "$quick" -eq 0 ]; then
   result $? "sanitizer tests"
 
   step "ThreadSanitizer (threaded code)"
+  # The test that kills the host during 2,000 small commits needs several
+  # kills before the sync ends; a host slowed down by the sanitizer and
+  # restarted after each kill sometimes gets the rest in before the next look.
+  # It runs in the two suites above, and host recovery is covered here by the
+  # other many-process and timing tests.
   cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUDRA_SANITIZE=thread >/dev/null \
     && cmake --build "$out/tsan" -j "$jobs" \
-    && TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" -j "$jobs" --output-on-failure --timeout 900 -L threaded
+    && TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$out/tsan" -j "$jobs" --output-on-failure --timeout 900 -L threaded \
+      -E '^StoreDamage\.HostKilledDuringManySmallCommits$'
   result $? "ThreadSanitizer tests"
 
   step "Fuzz targets, briefly"

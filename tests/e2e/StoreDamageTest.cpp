@@ -183,32 +183,32 @@ TEST(StoreDamage, HostKilledDuringManySmallCommits) {
   env.Start();
   ASSERT_EQ(env.session().initResult(), 1);
 
-  // Kill at a later share of the sync each round, until four kills are made
-  // or a sync ends done: on a busy machine a look can come late, so a kill
-  // may fall far past its share and leave little for the next rounds.
+  // Each round kills the host at the first look that shows files stored
+  // since the last kill, until four kills are made: every kill falls on
+  // fresh commits, and a late look on a busy machine cannot carry a round
+  // to the end before it kills.
   int kills = 0;
   bool done = false;
-  for (int round = 0; round < 6 && kills < 4 && !done; ++round) {
-    const double share = 0.1 + 0.15 * round;
-    // While the library still waits to replace the host killed the round
-    // before (quick restarts wait longer each time), a sync can end before
-    // anything arrived: such a round is tried again.
+  int64_t lastKillAt = 0;
+  for (int attempt = 0; attempt < 12 && kills < 4 && !done; ++attempt) {
+    // While the library still waits to replace the host killed before
+    // (quick restarts wait longer each time), a sync can end before
+    // anything arrived: it is tried again.
     bool killed = false;
-    for (int attempt = 0; attempt < 5 && !killed && !done; ++attempt) {
-      SyncInfo info{};
-      env.session().Sync("Data", 0, 60000, [&](const SyncInfo& now) {
-        if (!killed && now.doneSize > 0 && now.doneSize >= now.totalSize * share && now.doneSize < now.totalSize) {
-          const int host = env.HostPid();
-          killed = host > 0 && kill(host, SIGKILL) == 0;
-        }
-        return true;
-      }, info);
-      done = info.state == UDRA_SYNC_DONE;
-      // A kill that came after the host had committed and answered the last
-      // file still lets the sync end done; done then means every file is
-      // stored.
-      if (killed && done) ExpectWholeStore(env, files);
-    }
+    SyncInfo info{};
+    env.session().Sync("Data", 0, 60000, [&](const SyncInfo& now) {
+      if (!killed && now.doneSize > lastKillAt && now.doneSize < now.totalSize) {
+        const int host = env.HostPid();
+        killed = host > 0 && kill(host, SIGKILL) == 0;
+        if (killed) lastKillAt = now.doneSize;
+      }
+      return true;
+    }, info);
+    done = info.state == UDRA_SYNC_DONE;
+    // A kill that came after the host had committed and answered the last
+    // file still lets the sync end done; done then means every file is
+    // stored.
+    if (killed && done) ExpectWholeStore(env, files);
     kills += killed && !done ? 1 : 0;
   }
   EXPECT_GE(kills, 3);
